@@ -1,0 +1,40 @@
+# Third-party libraries, all from Debian packages (see scripts/setup).
+
+# nlohmann/json is header-only. Copy it into the build tree so that the cross
+# build never sees the native system include directory.
+set(NUVO_DEPS_INCLUDE ${CMAKE_BINARY_DIR}/deps/include)
+if(NOT EXISTS ${NUVO_DEPS_INCLUDE}/nlohmann/json.hpp)
+  file(COPY /usr/include/nlohmann DESTINATION ${NUVO_DEPS_INCLUDE})
+endif()
+add_library(nuvo_json INTERFACE)
+target_include_directories(nuvo_json SYSTEM INTERFACE ${NUVO_DEPS_INCLUDE})
+
+# libgcrypt: Ed25519, BLAKE2b-512 and SHA-256.
+add_library(nuvo_gcrypt INTERFACE)
+if(WIN32)
+  find_library(GCRYPT_LIB NAMES libgcrypt.a REQUIRED)
+  find_library(GPG_ERROR_LIB NAMES libgpg-error.a REQUIRED)
+  find_path(GCRYPT_INCLUDE gcrypt.h REQUIRED)
+  target_include_directories(nuvo_gcrypt SYSTEM INTERFACE ${GCRYPT_INCLUDE})
+  target_link_libraries(nuvo_gcrypt INTERFACE ${GCRYPT_LIB} ${GPG_ERROR_LIB} ws2_32)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt)
+  target_link_libraries(nuvo_gcrypt INTERFACE PkgConfig::GCRYPT)
+endif()
+
+# GoogleTest from the sources Debian ships, built with the same toolchain.
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# Operating-system libraries of the platform layer.
+add_library(nuvo_os INTERFACE)
+if(WIN32)
+  target_link_libraries(nuvo_os INTERFACE winhttp)
+else()
+  find_package(CURL REQUIRED)
+  find_package(Threads REQUIRED)
+  target_link_libraries(nuvo_os INTERFACE CURL::libcurl Threads::Threads)
+endif()

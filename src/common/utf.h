@@ -1,0 +1,18 @@
+// Conversions between UTF-8 (used everywhere inside) and UTF-16 (Windows' own).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace nuvo {
+
+bool is_valid_utf8(std::string_view s);
+
+// Empty when the input holds an unpaired surrogate.
+std::optional<std::string> utf16_to_utf8(std::u16string_view s);
+
+// Empty when the input is not valid UTF-8.
+std::optional<std::u16string> utf8_to_utf16(std::string_view s);
+
+}  // namespace nuvo
