@@ -4,6 +4,7 @@
 
 #include "channel_config.h"
 #include "cli/arguments.h"
+#include "cli/check_mode.h"
 #include "cli/verify_mode.h"
 #include "platform/console.h"
 
@@ -37,11 +38,13 @@ int run_cli(const std::optional<std::vector<std::string>>& args) {
         } else if constexpr (std::is_same_v<T, command::Help>) {
           write_std(StdStream::Out, kHelpText);
           return 0;
+        } else if constexpr (std::is_same_v<T, command::CheckOnly>) {
+          return finish(run_check_only());
         } else if constexpr (std::is_same_v<T, command::VerifyPackage>) {
           return finish(
               run_verify_package(c.package_path, c.signature_path, c.version, config::kPublicKey));
         } else {
-          // The window and the channel modes are not built yet: exit quietly
+          // The window and the download mode are not built yet: exit quietly
           // with a failure code rather than pretend.
           return 1;
         }

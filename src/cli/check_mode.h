@@ -1,0 +1,16 @@
+// --check-only: asks the channel for its newest release and reports it.
+#pragma once
+
+#include <string>
+
+#include "common/result.h"
+
+namespace nuvo {
+
+inline constexpr std::string_view kNoCacheRoot =
+    "Не удалось определить каталог временных загрузок Windows.";
+
+// On success the report line; on failure the message for standard error.
+Result<std::string, std::string> run_check_only();
+
+}  // namespace nuvo

@@ -1,0 +1,131 @@
+#include "manifest/channel.h"
+
+#include <vector>
+
+#include "channel_config.h"
+#include "http/request.h"
+#include "manifest/manifest.h"
+#include "manifest/semver.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+
+namespace nuvo {
+namespace {
+
+std::string manifest_path(std::string_view repository) {
+  return "/" + std::string(repository) + "/releases/latest/download/latest.json";
+}
+
+// One request of latest.json and the decision on what came back.
+SetupResult<Release> attempt_fetch(HttpTransport& client, const ChannelSettings& settings,
+                                   const Url& manifest_url, const std::atomic<bool>& cancel) {
+  auto response = send_request(client, settings.repository, manifest_url, std::nullopt, cancel);
+  if (!response) return Failure{std::move(response).error()};
+  if (response->status < 200 || response->status > 299)
+    return fail(SetupErrorKind::DownloadFailed, "status " + std::to_string(response->status));
+
+  if (const auto length = response->header("Content-Length")) {
+    std::uint64_t announced = 0;
+    bool numeric = !length->empty() && length->size() <= 19;
+    for (const char c : *length) {
+      numeric = numeric && c >= '0' && c <= '9';
+      if (numeric) announced = announced * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    if (numeric && announced > kMaxManifestSize) return fail(SetupErrorKind::ManifestUnavailable);
+  }
+
+  // Never hold more than one byte past the limit.
+  std::vector<std::uint8_t> body(kMaxManifestSize + 1);
+  std::size_t used = 0;
+  while (used < body.size()) {
+    if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
+    auto got = response->body->read(std::span(body).subspan(used));
+    if (!got) return fail(SetupErrorKind::DownloadFailed, std::move(got).error());
+    if (*got == 0) break;
+    used += *got;
+  }
+  response->body.reset();
+  if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
+  if (used == 0 || used > kMaxManifestSize) return fail(SetupErrorKind::ManifestUnavailable);
+
+  return release_from_manifest(
+      std::string_view(reinterpret_cast<const char*>(body.data()), used), settings);
+}
+
+}  // namespace
+
+ChannelSettings builtin_channel_settings() {
+  return ChannelSettings{
+      "https://" + std::string(config::kReleaseHost) + manifest_path(kRepository),
+      std::string(config::kPublicKey),
+      std::string(kRepository),
+  };
+}
+
+bool check_channel(const ChannelSettings& settings, std::string_view cache_dir) {
+  if (settings.repository != kRepository) return false;
+  const auto url = parse_url(settings.manifest_url);
+  const std::string expected = manifest_path(settings.repository);
+  if (!url || !validate_release_url(*url, expected) || url->path != expected) return false;
+  if (!parse_public_key(settings.public_key)) return false;
+  return is_absolute_cache_path(cache_dir) && is_acceptable_cache_dir(cache_dir);
+}
+
+SetupResult<ChannelClient> make_channel_client(ChannelSettings settings, std::string cache_dir) {
+  if (!check_channel(settings, cache_dir)) return fail(SetupErrorKind::ChannelMisconfigured);
+  auto http = build_http_client();
+  if (!http) return Failure{std::move(http).error()};
+  return ChannelClient{std::move(settings), std::move(cache_dir), std::move(http).value()};
+}
+
+SetupResult<Release> release_from_manifest(std::string_view body, const ChannelSettings& settings) {
+  const auto manifest = decode_manifest(body);
+  if (!manifest) return fail(SetupErrorKind::ManifestUnavailable, "not a manifest");
+
+  const auto version = SemanticVersion::parse(manifest->version);
+  if (!version || !version->pre_release.empty() || !version->build.empty() ||
+      version->text() != manifest->version)
+    return fail(SetupErrorKind::ManifestUnavailable, "version");
+  if (*version < *SemanticVersion::parse(MIN_CHANNEL_VERSION))
+    return fail(SetupErrorKind::SignedVersionMismatch, "older than the channel allows");
+
+  if (manifest->platforms.size() != 1 || !manifest->platforms.contains(std::string(kPlatformKey)))
+    return fail(SetupErrorKind::ManifestUnavailable, "platforms");
+  const Platform& platform = manifest->platforms.at(std::string(kPlatformKey));
+
+  auto url = parse_url(platform.url);
+  const std::string prefix =
+      "/" + settings.repository + "/releases/download/v" + manifest->version + "/";
+  if (!url || !validate_release_url(*url, prefix) ||
+      url->path.substr(prefix.size()) != "Nuvo_" + manifest->version + "_x64-setup.exe")
+    return fail(SetupErrorKind::InvalidDownloadUrl);
+
+  auto signature = prepare_signature(platform.signature, settings.public_key, manifest->version);
+  if (!signature) return Failure{std::move(signature).error()};
+
+  return Release{manifest->version, std::move(*url), std::move(signature).value(),
+                 platform.signature};
+}
+
+SetupResult<Release> fetch_release(HttpTransport& client, const ChannelSettings& settings,
+                                   const std::atomic<bool>& cancel) {
+  const auto manifest_url = parse_url(settings.manifest_url);
+  if (!manifest_url) return fail(SetupErrorKind::ChannelMisconfigured);
+  for (int attempt = 1;; ++attempt) {
+    auto release = attempt_fetch(client, settings, *manifest_url, cancel);
+    if (release || release.error().kind != SetupErrorKind::DownloadFailed ||
+        attempt == kManifestAttempts)
+      return release;
+    if (auto waited = wait_before_retry(cancel, attempt); !waited) return Failure{waited.error()};
+  }
+}
+
+SetupResult<void> wait_before_retry(const std::atomic<bool>& cancel, int attempt) {
+  for (int slice = 0; slice < attempt * 10; ++slice) {
+    if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
+    sleep_ms(50);
+  }
+  return {};
+}
+
+}  // namespace nuvo
