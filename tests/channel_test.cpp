@@ -87,7 +87,7 @@ TEST(Channel, ManifestRules) {
        manifest("1.4.2", "https://" + kRelease + ":8443/graycrane42/nuvo/releases/download/v1.4.2/Nuvo_1.4.2_x64-setup.exe", sig),
        K::InvalidDownloadUrl},
       {"http", manifest("1.4.2", "http" + good_url.substr(5), sig), K::InvalidDownloadUrl},
-      {"percent in the path", manifest("1.4.2", dir + "%2E/Nuvo_1.4.2_x64-setup.exe", sig),
+      {"percent in the path", manifest("1.4.2", dir + "Nuvo_1.4.2_x64-setup%2Eexe", sig),
        K::InvalidDownloadUrl},
       {"relative url", manifest("1.4.2", "/graycrane42/nuvo/releases/download/v1.4.2/Nuvo_1.4.2_x64-setup.exe", sig),
        K::InvalidDownloadUrl},
@@ -235,7 +235,7 @@ TEST(CachePath, WindowsRules) {
       {"\\\\?\\UNC\\server\\share", true, false},
       {"\\\\.\\C:\\cache", true, false},
       {"\\\\?\\C:\\a\\..\\b", true, false},
-      {"\\\\?\\C:/a/../b", true, true},  // verbatim: "/" is not a separator
+      {"\\\\?\\C:/a/../b", true, false},  // verbatim: "C:/a" is no drive prefix
       {"", false, false},
       {"cache", false, false},
       {"C:cache", false, false},

@@ -77,7 +77,9 @@ SetupResult<HttpResponse> send_request(HttpTransport& client, std::string_view r
     auto response = client.get(current.href(), headers);
     if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
     if (!response) return fail(SetupErrorKind::DownloadFailed, std::move(response).error());
-    if (response->status < 300 || response->status > 399) return std::move(response).value();
+    // 304 Not Modified is an answer, not a redirect: it never carries a Location.
+    if (response->status < 300 || response->status > 399 || response->status == 304)
+      return std::move(response).value();
 
     const auto location = response->header("Location");
     if (!location || !is_visible_ascii_or_tab(*location))
