@@ -1,0 +1,118 @@
+// Careful file-system access for the package cache: no link, junction or
+// mount point on the way is followed, and one holder at a time owns the cache.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/setup_error.h"
+#include "platform/scoped_handle.h"
+
+namespace nuvo {
+
+inline constexpr std::string_view kLockFileName = "download.lock";
+
+// An open regular file of the cache with exactly one link. Failures are
+// StorageFailed with the operating system's description.
+class CacheFile {
+ public:
+  CacheFile() = default;
+  explicit CacheFile(FileHandle handle) : handle_(std::move(handle)) {}
+
+  bool valid() const { return handle_.valid(); }
+  const FileHandle& handle() const { return handle_; }
+  void close() { handle_.reset(); }
+
+  SetupResult<std::uint64_t> size() const;
+  // Up to buffer.size() bytes from the current position; 0 at the end.
+  SetupResult<std::size_t> read(std::span<std::uint8_t> buffer);
+  // Every byte or a failure; a write that takes nothing is a failure.
+  SetupResult<void> write_all(std::span<const std::uint8_t> bytes);
+  // Sets the length; the position stays where it is.
+  SetupResult<void> truncate(std::uint64_t length);
+  // Down to the disk.
+  SetupResult<void> flush();
+
+ private:
+  FileHandle handle_;
+};
+
+// An open directory, held for as long as the run works inside it.
+class CacheDirectory {
+ public:
+  CacheDirectory() = default;
+  explicit CacheDirectory(FileHandle handle) : handle_(std::move(handle)) {}
+
+  bool valid() const { return handle_.valid(); }
+  const FileHandle& handle() const { return handle_; }
+
+ private:
+  FileHandle handle_;
+};
+
+// The cache, held for one package run: every directory from the drive root
+// (the file-system root on POSIX) down to the cache root, and download.lock
+// with the exclusive lock on it. Destroying it is close_cache.
+struct CacheLock {
+  std::vector<CacheDirectory> directories;  // outermost first
+  CacheFile lock_file;
+
+  CacheLock() = default;
+  CacheLock(std::vector<CacheDirectory> dirs, CacheFile file)
+      : directories(std::move(dirs)), lock_file(std::move(file)) {}
+  CacheLock(CacheLock&&) noexcept = default;
+  CacheLock& operator=(CacheLock&& other) noexcept;
+  ~CacheLock();
+};
+
+// Walks the root from the top, creating what is missing and holding every
+// directory, then takes the lock without waiting. DownloadDirBusy while any
+// other holder has it, in this process or another; ChannelMisconfigured for an
+// unsafe object on the way; StorageFailed otherwise.
+SetupResult<CacheLock> open_cache(std::string_view root);
+
+// Unlocks and closes everything; never fails, may be called more than once.
+void close_cache(CacheLock& lock);
+
+// The object at `path` itself, never what a link points to, is not a link
+// (reparse point). A missing path passes.
+SetupResult<void> check_not_link(std::string_view path);
+
+SetupResult<CacheDirectory> open_directory(std::string_view path);
+
+// Creates the directory when its metadata cannot be read, then opens it.
+SetupResult<CacheDirectory> ensure_directory(std::string_view path);
+
+// An existing file, for reading. While it is open nobody may write, rename or
+// delete it.
+SetupResult<CacheFile> open_file_read(std::string_view path);
+
+// Created when missing, never truncated on open; positioned at the end when
+// `append`, else at the start. Others may read and write, not delete.
+SetupResult<CacheFile> open_file_write(std::string_view path, bool append);
+
+// Replaces an existing `to`.
+SetupResult<void> move_file(std::string_view from, std::string_view to);
+SetupResult<void> delete_file(std::string_view path);
+
+// The size recorded for the object at `path` itself (0 for a directory);
+// empty when its metadata cannot be read.
+std::optional<std::uint64_t> file_size(std::string_view path);
+
+// `dir` + this platform's separator + `name`.
+std::string join_path(std::string_view dir, std::string_view name);
+
+// A path and all its ancestors, from the top down: C:\a\b gives C:\, C:\a,
+// C:\a\b, and \\?\C:\a gives \\?\C:\, \\?\C:\a. Empty unless the path is on a
+// drive. Both '\' and '/' separate, except in a verbatim (\\?\) path.
+std::vector<std::string> windows_path_chain(std::string_view path);
+
+// Likewise for an absolute POSIX path: /a/b gives /, /a, /a/b.
+std::vector<std::string> posix_path_chain(std::string_view path);
+
+}  // namespace nuvo

@@ -1,0 +1,68 @@
+// The parts of the cache file layer that are the same on every platform.
+#include "platform/cache_fs.h"
+
+namespace nuvo {
+namespace {
+
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Non-empty components of `rest`; "." is dropped unless taken literally.
+std::vector<std::string_view> split(std::string_view rest, std::string_view separators,
+                                    bool keep_dots) {
+  std::vector<std::string_view> out;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= rest.size(); ++i) {
+    if (i < rest.size() && separators.find(rest[i]) == std::string_view::npos) continue;
+    const std::string_view part = rest.substr(start, i - start);
+    if (!part.empty() && (keep_dots || part != ".")) out.push_back(part);
+    start = i + 1;
+  }
+  return out;
+}
+
+std::vector<std::string> chain(std::string top, const std::vector<std::string_view>& parts,
+                               char separator) {
+  std::vector<std::string> out{top};
+  std::string current = std::move(top);
+  for (const auto part : parts) {
+    if (current.back() != separator) current += separator;
+    current += part;
+    out.push_back(current);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> windows_path_chain(std::string_view path) {
+  // Verbatim paths reach the file system as they are: only '\' separates and
+  // "." is a name like any other.
+  const bool verbatim = path.starts_with("\\\\?\\");
+  const std::string_view body = verbatim ? path.substr(4) : path;
+  const std::string_view separators = verbatim ? "\\" : "\\/";
+  if (body.size() < 3 || !is_letter(body[0]) || body[1] != ':' ||
+      separators.find(body[2]) == std::string_view::npos)
+    return {};
+  std::string top = std::string(path.substr(0, path.size() - body.size())) +
+                    std::string(body.substr(0, 2)) + "\\";
+  return chain(std::move(top), split(body.substr(3), separators, verbatim), '\\');
+}
+
+std::vector<std::string> posix_path_chain(std::string_view path) {
+  if (!path.starts_with('/')) return {};
+  return chain("/", split(path, "/", false), '/');
+}
+
+CacheLock& CacheLock::operator=(CacheLock&& other) noexcept {
+  if (this != &other) {
+    close_cache(*this);
+    directories = std::move(other.directories);
+    other.directories.clear();
+    lock_file = std::move(other.lock_file);
+  }
+  return *this;
+}
+
+CacheLock::~CacheLock() { close_cache(*this); }
+
+}  // namespace nuvo

@@ -1,0 +1,256 @@
+// Windows cache file layer: every object is opened with
+// FILE_FLAG_OPEN_REPARSE_POINT and checked from its handle, and the cache is
+// locked with a whole-file LockFileEx on download.lock.
+#include <algorithm>
+
+#include "platform/cache_fs.h"
+#include "platform/file.h"
+#include "platform/win32_support.h"
+
+namespace nuvo {
+namespace {
+
+using win32::from_handle;
+using win32::to_handle;
+
+HANDLE native(const FileHandle& h) { return to_handle(h.get()); }
+
+Failure<SetupError> storage(std::string_view what, std::string_view path, DWORD code) {
+  return fail(SetupErrorKind::StorageFailed, std::string(what) + " " + std::string(path) + ": " +
+                                                 os_error_from_code(code).display());
+}
+
+Failure<SetupError> storage(std::string_view what, DWORD code) {
+  return fail(SetupErrorKind::StorageFailed,
+              std::string(what) + ": " + os_error_from_code(code).display());
+}
+
+Failure<SetupError> unsafe(std::string_view why, std::string_view path) {
+  return fail(SetupErrorKind::ChannelMisconfigured, std::string(why) + ": " + std::string(path));
+}
+
+bool is_not_found(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_INVALID_DRIVE || code == ERROR_BAD_NETPATH || code == ERROR_BAD_NET_NAME;
+}
+
+SetupResult<std::wstring> wide_path(std::string_view path) {
+  auto wide = win32::widen(path);
+  if (!wide) return storage("convert", path, ERROR_INVALID_NAME);
+  return std::move(*wide);
+}
+
+// The attributes of the object itself: GetFileAttributesExW reports a link's
+// own attributes, never its target's.
+bool read_attributes(const std::wstring& path, WIN32_FILE_ATTRIBUTE_DATA& data) {
+  return GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != 0;
+}
+
+SetupResult<void> check_not_link_wide(const std::wstring& wide, std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!read_attributes(wide, data)) {
+    const DWORD code = GetLastError();
+    if (is_not_found(code)) return {};
+    return storage("read the attributes of", path, code);
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return unsafe("reparse point", path);
+  return {};
+}
+
+enum class Expect { Directory, File };
+
+// What the handle itself says; an open that raced a swap is caught here.
+SetupResult<void> check_handle(HANDLE h, Expect expect, std::string_view path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(h, &info)) return unsafe("unreadable file information", path);
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return unsafe("reparse point", path);
+  const bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (expect == Expect::Directory) {
+    if (!directory) return unsafe("not a directory", path);
+    return {};
+  }
+  if (directory) return unsafe("a directory where a file belongs", path);
+  if (info.nNumberOfLinks != 1) return unsafe("more than one link", path);
+  return {};
+}
+
+SetupResult<FileHandle> create_file(const std::wstring& wide, std::string_view path, DWORD access,
+                                    DWORD share, DWORD disposition, DWORD flags) {
+  FileHandle h(
+      from_handle(CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr)));
+  if (!h.valid()) return storage("open", path, GetLastError());
+  return h;
+}
+
+SetupResult<CacheFile> open_file(std::string_view path, DWORD access, DWORD share,
+                                 DWORD disposition, bool append) {
+  auto wide = wide_path(path);
+  if (!wide) return Failure{std::move(wide).error()};
+  if (auto r = check_not_link_wide(*wide, path); !r) return Failure{r.error()};
+  auto h = create_file(*wide, path, access, share, disposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (!h) return Failure{std::move(h).error()};
+  if (auto r = check_handle(native(*h), Expect::File, path); !r) return Failure{r.error()};
+  if (append && !SetFilePointerEx(native(*h), LARGE_INTEGER{}, nullptr, FILE_END))
+    return storage("seek to the end of", path, GetLastError());
+  return CacheFile(std::move(h).value());
+}
+
+void unlock_whole(HANDLE h) {
+  // If the first release fails there is nothing to undo; the second one
+  // normally answers ERROR_NOT_LOCKED, which is what we want to see. Neither
+  // is ever reported.
+  if (!UnlockFile(h, 0, 0, MAXDWORD, MAXDWORD)) return;
+  (void)UnlockFile(h, 0, 0, MAXDWORD, MAXDWORD);
+}
+
+}  // namespace
+
+SetupResult<std::uint64_t> CacheFile::size() const {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(native(handle_), &size)) return storage("read the size", GetLastError());
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+SetupResult<std::size_t> CacheFile::read(std::span<std::uint8_t> buffer) {
+  DWORD got = 0;
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
+  if (!ReadFile(native(handle_), buffer.data(), want, &got, nullptr))
+    return storage("read", GetLastError());
+  return static_cast<std::size_t>(got);
+}
+
+SetupResult<void> CacheFile::write_all(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    DWORD put = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!WriteFile(native(handle_), bytes.data(), want, &put, nullptr))
+      return storage("write", GetLastError());
+    if (put == 0) return fail(SetupErrorKind::StorageFailed, "write: no byte was accepted");
+    bytes = bytes.subspan(put);
+  }
+  return {};
+}
+
+SetupResult<void> CacheFile::truncate(std::uint64_t length) {
+  FILE_END_OF_FILE_INFO info{};
+  info.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  if (!SetFileInformationByHandle(native(handle_), FileEndOfFileInfo, &info, sizeof info))
+    return storage("set the length", GetLastError());
+  return {};
+}
+
+SetupResult<void> CacheFile::flush() {
+  if (!FlushFileBuffers(native(handle_))) return storage("flush", GetLastError());
+  return {};
+}
+
+SetupResult<CacheLock> open_cache(std::string_view root) {
+  const std::vector<std::string> chain = windows_path_chain(root);
+  if (chain.empty()) return unsafe("not a path on a drive", root);
+
+  std::vector<CacheDirectory> dirs;
+  for (const auto& path : chain) {
+    auto dir = ensure_directory(path);
+    if (!dir) return Failure{std::move(dir).error()};
+    dirs.push_back(std::move(dir).value());
+  }
+
+  const std::string lock_path = join_path(chain.back(), kLockFileName);
+  auto file = open_file_write(lock_path, false);
+  if (!file) return Failure{std::move(file).error()};
+  OVERLAPPED whole{};
+  if (!LockFileEx(native(file->handle()), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                  MAXDWORD, MAXDWORD, &whole)) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_LOCK_VIOLATION) return fail(SetupErrorKind::DownloadDirBusy, lock_path);
+    return storage("lock", lock_path, code);
+  }
+  return CacheLock(std::move(dirs), std::move(file).value());
+}
+
+void close_cache(CacheLock& lock) {
+  if (lock.lock_file.valid()) {
+    unlock_whole(native(lock.lock_file.handle()));
+    lock.lock_file.close();
+  }
+  for (auto& dir : lock.directories) dir = CacheDirectory();
+  lock.directories.clear();
+}
+
+SetupResult<void> check_not_link(std::string_view path) {
+  auto wide = wide_path(path);
+  if (!wide) return Failure{std::move(wide).error()};
+  return check_not_link_wide(*wide, path);
+}
+
+SetupResult<CacheDirectory> open_directory(std::string_view path) {
+  auto wide = wide_path(path);
+  if (!wide) return Failure{std::move(wide).error()};
+  if (auto r = check_not_link_wide(*wide, path); !r) return Failure{r.error()};
+  auto h = create_file(*wide, path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (!h) return Failure{std::move(h).error()};
+  if (auto r = check_not_link_wide(*wide, path); !r) return Failure{r.error()};
+  if (auto r = check_handle(native(*h), Expect::Directory, path); !r) return Failure{r.error()};
+  return CacheDirectory(std::move(h).value());
+}
+
+SetupResult<CacheDirectory> ensure_directory(std::string_view path) {
+  auto wide = wide_path(path);
+  if (!wide) return Failure{std::move(wide).error()};
+  if (auto r = check_not_link_wide(*wide, path); !r) return Failure{r.error()};
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!read_attributes(*wide, data) && !CreateDirectoryW(wide->c_str(), nullptr)) {
+    // Someone else creating it at the same moment is fine: the open checks it.
+    const DWORD code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS) return storage("create the directory", path, code);
+  }
+  return open_directory(path);
+}
+
+SetupResult<CacheFile> open_file_read(std::string_view path) {
+  return open_file(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, false);
+}
+
+SetupResult<CacheFile> open_file_write(std::string_view path, bool append) {
+  return open_file(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   OPEN_ALWAYS, append);
+}
+
+SetupResult<void> move_file(std::string_view from, std::string_view to) {
+  auto wide_from = wide_path(from);
+  if (!wide_from) return Failure{std::move(wide_from).error()};
+  auto wide_to = wide_path(to);
+  if (!wide_to) return Failure{std::move(wide_to).error()};
+  if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD code = GetLastError();
+    return storage("move " + std::string(from) + " to", to, code);
+  }
+  return {};
+}
+
+SetupResult<void> delete_file(std::string_view path) {
+  auto wide = wide_path(path);
+  if (!wide) return Failure{std::move(wide).error()};
+  if (!DeleteFileW(wide->c_str())) return storage("delete", path, GetLastError());
+  return {};
+}
+
+std::optional<std::uint64_t> file_size(std::string_view path) {
+  const auto wide = win32::widen(path);
+  if (!wide) return std::nullopt;
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!read_attributes(*wide, data)) return std::nullopt;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
+  return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+std::string join_path(std::string_view dir, std::string_view name) {
+  std::string out(dir);
+  if (!out.empty() && out.back() != '\\' && out.back() != '/') out += '\\';
+  out += name;
+  return out;
+}
+
+}  // namespace nuvo
