@@ -88,8 +88,8 @@ SetupResult<CacheDirectory> open_directory(std::string_view path);
 // Creates the directory when its metadata cannot be read, then opens it.
 SetupResult<CacheDirectory> ensure_directory(std::string_view path);
 
-// An existing file, for reading. While it is open nobody may write, rename or
-// delete it.
+// An existing file, for reading. On Windows nobody may write, rename or delete
+// it while it is open; POSIX has no sharing modes to say so.
 SetupResult<CacheFile> open_file_read(std::string_view path);
 
 // Created when missing, never truncated on open; positioned at the end when
