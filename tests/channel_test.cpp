@@ -112,7 +112,7 @@ TEST(Channel, ManifestRules) {
 }
 
 ScriptedAnswer answer(int status, std::string body, std::vector<HttpHeader> headers = {}) {
-  return ScriptedAnswer{status, std::move(headers), std::move(body), "", "", nullptr};
+  return ScriptedAnswer{status, std::move(headers), std::move(body), "", "", nullptr, nullptr};
 }
 
 TEST(Channel, FetchAttemptsAndLimits) {
@@ -132,9 +132,9 @@ TEST(Channel, FetchAttemptsAndLimits) {
       {"503, 503, 200", {answer(503, ""), answer(503, ""), answer(200, good)}, std::nullopt, 3, 1500},
       {"404 always", {answer(404, "")}, K::DownloadFailed, 3, 1500},
       {"transport failure, then fine",
-       {ScriptedAnswer{0, {}, "", "connection refused", "", nullptr}, answer(200, good)},
+       {ScriptedAnswer{0, {}, "", "connection refused", "", nullptr, nullptr}, answer(200, good)},
        std::nullopt, 2, 500},
-      {"body read fails", {ScriptedAnswer{200, {}, "{", "", "reset by peer", nullptr}},
+      {"body read fails", {ScriptedAnswer{200, {}, "{", "", "reset by peer", nullptr, nullptr}},
        K::DownloadFailed, 3, 1500},
       {"not retried: bad manifest", {answer(200, "{}")}, K::ManifestUnavailable, 1, 0},
       {"empty 200", {answer(200, "")}, K::ManifestUnavailable, 1, 0},

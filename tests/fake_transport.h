@@ -5,7 +5,9 @@
 #include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/transport.h"
@@ -18,6 +20,7 @@ struct ScriptedAnswer {
   std::string body;
   std::string error;              // when set, the request fails with it
   std::string body_error;         // when set, the body read fails after `body`
+  std::function<void()> on_body_end;  // runs when the body has been read to its end
   std::function<void()> on_send;  // runs when the request is made
 };
 
@@ -29,29 +32,36 @@ struct RecordedRequest {
 class FakeTransport final : public HttpTransport {
  public:
   std::deque<ScriptedAnswer> answers;  // the last one repeats
+  // Answers for one URL exactly, taken before `answers`; the last one repeats.
+  std::map<std::string, std::deque<ScriptedAnswer>> routes;
   std::vector<RecordedRequest> requests;
 
   Result<HttpResponse, std::string> get(std::string_view url,
                                         const std::vector<HttpHeader>& headers) override {
     requests.push_back({std::string(url), headers});
-    if (answers.empty()) return Failure{std::string("no answer scripted")};
-    ScriptedAnswer a = answers.front();
-    if (answers.size() > 1) answers.pop_front();
+    const auto route = routes.find(std::string(url));
+    auto& queue = route != routes.end() ? route->second : answers;
+    if (queue.empty()) return Failure{std::string("no answer scripted")};
+    ScriptedAnswer a = queue.front();
+    if (queue.size() > 1) queue.pop_front();
     if (a.on_send) a.on_send();
     if (!a.error.empty()) return Failure{a.error};
     HttpResponse r;
     r.status = a.status;
     r.headers = a.headers;
-    r.body = std::make_unique<Body>(std::move(a.body), std::move(a.body_error));
+    r.body = std::make_unique<Body>(std::move(a.body), std::move(a.body_error),
+                                    std::move(a.on_body_end));
     return r;
   }
 
  private:
   class Body final : public HttpBody {
    public:
-    Body(std::string data, std::string error) : data_(std::move(data)), error_(std::move(error)) {}
+    Body(std::string data, std::string error, std::function<void()> on_end)
+        : data_(std::move(data)), error_(std::move(error)), on_end_(std::move(on_end)) {}
     Result<std::size_t, std::string> read(std::span<std::uint8_t> buffer) override {
       if (offset_ == data_.size() && !error_.empty()) return Failure{error_};
+      if (offset_ == data_.size() && on_end_) std::exchange(on_end_, nullptr)();
       // Small pieces, as a network would give them.
       const std::size_t n = std::min({buffer.size(), data_.size() - offset_, std::size_t{7000}});
       std::copy_n(data_.data() + offset_, n, buffer.data());
@@ -62,6 +72,7 @@ class FakeTransport final : public HttpTransport {
    private:
     std::string data_;
     std::string error_;
+    std::function<void()> on_end_;
     std::size_t offset_ = 0;
   };
 };

@@ -125,13 +125,13 @@ TEST(SendRequest, HeadersSent) {
 }
 
 ScriptedAnswer redirect(const std::string& location) {
-  return ScriptedAnswer{302, {{"Location", location}}, "", "", "", nullptr};
+  return ScriptedAnswer{302, {{"Location", location}}, "", "", "", nullptr, nullptr};
 }
 
 TEST(SendRequest, Redirects) {
   const std::string start = "https://" + kRelease + "/graycrane42/nuvo/releases/latest/x";
   const std::string asset = "https://" + kAsset + "/blob?sig=1";
-  const auto ok = ScriptedAnswer{200, {}, "body", "", "", nullptr};
+  const auto ok = ScriptedAnswer{200, {}, "body", "", "", nullptr, nullptr};
   const auto kind = [](const SetupResult<HttpResponse>& r) {
     return r ? std::nullopt : std::optional(r.error().kind);
   };
@@ -150,7 +150,7 @@ TEST(SendRequest, Redirects) {
                      redirect(asset), ok},
        std::nullopt, 6, asset},
       {"six hops", {redirect(asset)}, SetupErrorKind::DownloadFailed, 6, asset},
-      {"no location", {ScriptedAnswer{301, {}, "", "", "", nullptr}},
+      {"no location", {ScriptedAnswer{301, {}, "", "", "", nullptr, nullptr}},
        SetupErrorKind::InvalidDownloadUrl, 1, start},
       {"to http", {redirect("http://" + kAsset + "/x")}, SetupErrorKind::InvalidDownloadUrl, 1, start},
       {"to a third host", {redirect("https://evil.example/x")}, SetupErrorKind::InvalidDownloadUrl,
@@ -168,9 +168,9 @@ TEST(SendRequest, Redirects) {
       {"control character", {redirect("https://" + kAsset + "/\x01")},
        SetupErrorKind::InvalidDownloadUrl, 1, start},
       {"unresolvable", {redirect("https://[::1/x")}, SetupErrorKind::InvalidDownloadUrl, 1, start},
-      {"404 is the caller's", {ScriptedAnswer{404, {}, "", "", "", nullptr}}, std::nullopt, 1, start},
-      {"304 is the caller's", {ScriptedAnswer{304, {}, "", "", "", nullptr}}, std::nullopt, 1, start},
-      {"transport failure", {ScriptedAnswer{0, {}, "", "tls handshake failed", "", nullptr}},
+      {"404 is the caller's", {ScriptedAnswer{404, {}, "", "", "", nullptr, nullptr}}, std::nullopt, 1, start},
+      {"304 is the caller's", {ScriptedAnswer{304, {}, "", "", "", nullptr, nullptr}}, std::nullopt, 1, start},
+      {"transport failure", {ScriptedAnswer{0, {}, "", "tls handshake failed", "", nullptr, nullptr}},
        SetupErrorKind::DownloadFailed, 1, start},
   };
   for (const auto& c : cases) {

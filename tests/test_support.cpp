@@ -25,6 +25,27 @@ std::string read_fixture(std::string_view name) {
 
 std::string fixture_base64(std::string_view name) { return encode_base64(read_fixture(name)); }
 
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const std::string& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string only_subdirectory(const std::string& dir) {
+  std::string found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    if (entry.is_directory()) found = entry.path().string();
+  }
+  return found;
+}
+
 ScratchDir::ScratchDir() {
   static std::atomic<int> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();

@@ -12,6 +12,11 @@ std::string read_fixture(std::string_view name);
 // base64 of a fixture file, as the channel publishes keys and signatures.
 std::string fixture_base64(std::string_view name);
 
+std::string read_file(const std::string& path);  // empty when missing
+void write_file(const std::string& path, std::string_view content);
+// The one subdirectory of `dir` (a release directory), or empty.
+std::string only_subdirectory(const std::string& dir);
+
 // A fresh directory that is removed with everything in it at destruction.
 class ScratchDir {
  public:

@@ -5,6 +5,7 @@
 #include "channel_config.h"
 #include "cli/arguments.h"
 #include "cli/check_mode.h"
+#include "cli/download_mode.h"
 #include "cli/verify_mode.h"
 #include "platform/console.h"
 
@@ -40,12 +41,15 @@ int run_cli(const std::optional<std::vector<std::string>>& args) {
           return 0;
         } else if constexpr (std::is_same_v<T, command::CheckOnly>) {
           return finish(run_check_only());
+        } else if constexpr (std::is_same_v<T, command::DownloadOnly>) {
+          const auto done = run_download_only(c.cache_dir);
+          return done ? 0 : fail_with(done.error());
         } else if constexpr (std::is_same_v<T, command::VerifyPackage>) {
           return finish(
               run_verify_package(c.package_path, c.signature_path, c.version, config::kPublicKey));
         } else {
-          // The window and the download mode are not built yet: exit quietly
-          // with a failure code rather than pretend.
+          // The window is not built yet: exit quietly with a failure code
+          // rather than pretend.
           return 1;
         }
       },

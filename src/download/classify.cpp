@@ -96,7 +96,7 @@ ClassifiedResponse classify_response(const HttpResponse& response, std::uint64_t
   if (const Header header = header_of(response, "Content-Length"); header.present) {
     if (header.usable) length = parse_http_number(header.value);
     if (!length) return failure(SetupErrorKind::DownloadFailed);
-    if (*length > kMaxInstallerSize) return failure(SetupErrorKind::InvalidPackageSize);
+    if (*length > kMaxPackageSize) return failure(SetupErrorKind::InvalidPackageSize);
   }
   const auto validator = response_validator(response);
 
@@ -113,7 +113,7 @@ ClassifiedResponse classify_response(const HttpResponse& response, std::uint64_t
     case 206: {
       const Header header = header_of(response, "Content-Range");
       const auto range = header.usable ? parse_content_range(header.value) : std::nullopt;
-      if (range && (range->complete == 0 || range->complete > kMaxInstallerSize))
+      if (range && (range->complete == 0 || range->complete > kMaxPackageSize))
         return failure(SetupErrorKind::InvalidPackageSize);
       const bool fits =
           range && range->first == offset && range->first <= range->last &&

@@ -8,10 +8,10 @@
 
 #include "common/setup_error.h"
 #include "http/transport.h"
+#include "signature/signature.h"
 
 namespace nuvo {
 
-inline constexpr std::uint64_t kMaxInstallerSize = 512ull * 1024 * 1024;
 
 struct ClassifiedResponse {
   enum class Action {

@@ -1,0 +1,129 @@
+#include "download/package.h"
+
+#include "download/download_loop.h"
+#include "download/resume_state.h"
+#include "signature/signature.h"
+
+namespace nuvo {
+namespace {
+
+class Run {
+ public:
+  Run(ChannelClient& client, const std::atomic<bool>& cancel, const ProgressSink& progress)
+      : client_(client), cancel_(cancel), progress_(progress) {}
+
+  SetupResult<VerifiedPackage> run() {
+    if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
+    auto lock = open_cache(client_.cache_dir);
+    if (!lock) return Failure{std::move(lock).error()};
+    report(Stage::Resolving, 0, std::nullopt);
+
+    auto release = fetch_release(*client_.http, client_.settings, cancel_);
+    if (!release) return Failure{std::move(release).error()};
+    version_ = release->version;
+
+    auto paths = release_paths(client_.cache_dir, release->version, release->installer_url.href(),
+                               release->signature_text);
+    if (!paths) return Failure{std::move(paths).error()};
+
+    auto reused = reuse(*release, *paths);
+    if (!reused) return Failure{std::move(reused).error()};
+    std::optional<CacheFile> installer = std::move(reused).value();
+
+    if (!installer) {
+      auto downloaded = download(*release, *paths);
+      if (!downloaded) return Failure{std::move(downloaded).error()};
+      installer = std::move(downloaded).value();
+    }
+
+    const auto size = installer->size();
+    if (!size) return Failure{size.error()};
+    report(Stage::Ready, *size, *size);
+    return VerifiedPackage{paths->installer, version_, std::move(paths->dir), std::move(*installer),
+                           std::move(lock).value()};
+  }
+
+ private:
+  void report(Stage stage, std::uint64_t done, std::optional<std::uint64_t> total) const {
+    if (!progress_) return;
+    DownloadProgress p{stage, std::nullopt, done, total};
+    if (!version_.empty()) p.version = version_;
+    progress_(p);
+  }
+
+  // A NuvoInstaller.exe that still verifies is used as it is; one that does
+  // not is deleted. Empty when there is nothing to reuse.
+  SetupResult<std::optional<CacheFile>> reuse(const Release& release, const ReleasePaths& paths) {
+    if (auto r = check_not_link(paths.installer); !r) return Failure{r.error()};
+    if (!file_size(paths.installer)) return std::optional<CacheFile>();
+
+    auto file = open_file_read(paths.installer);
+    if (!file) return Failure{std::move(file).error()};
+    const auto size = file->size();
+    if (!size) return Failure{size.error()};
+    report(Stage::Verifying, *size, *size);
+
+    auto verified = verify_file(release.signature, paths.installer, cancel_);
+    if (verified) return std::optional<CacheFile>(std::move(file).value());
+    if (verified.error().kind == SetupErrorKind::DownloadCancelled) return Failure{verified.error()};
+    file->close();  // before deleting it
+    if (auto r = delete_file(paths.installer); !r) return Failure{r.error()};
+    return std::optional<CacheFile>();
+  }
+
+  // Downloads, verifies, moves into place and verifies again.
+  SetupResult<CacheFile> download(const Release& release, const ReleasePaths& paths) {
+    const DownloadJob job{*client_.http, client_.settings.repository, release.installer_url, paths,
+                          version_,      cancel_,                     progress_};
+    if (auto r = download_installer(job); !r) return Failure{r.error()};
+
+    if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
+    const auto size = file_size(paths.part);
+    if (!size) return fail(SetupErrorKind::StorageFailed, "size of the finished part");
+    report(Stage::Verifying, *size, *size);
+    if (auto r = verify_file(release.signature, paths.part, cancel_); !r) {
+      if (r.error().kind == SetupErrorKind::DownloadCancelled) return Failure{r.error()};
+      // A finished file that fails its check is never kept.
+      if (auto reset = reset_partial(paths.part, paths.state); !reset) return Failure{reset.error()};
+      return Failure{r.error()};
+    }
+    if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
+
+    if (auto r = finalize(paths); !r) return Failure{r.error()};
+    auto file = open_file_read(paths.installer);
+    if (!file) return Failure{std::move(file).error()};
+    if (auto r = verify_file(release.signature, paths.installer, cancel_); !r)
+      return Failure{r.error()};
+    return std::move(file).value();
+  }
+
+  static SetupResult<void> finalize(const ReleasePaths& paths) {
+    const auto storage = [](const SetupError& e) {
+      return fail(SetupErrorKind::StorageFailed, e.detail);
+    };
+    if (auto r = check_not_link(paths.installer); !r) return storage(r.error());
+    if (auto r = check_not_link(paths.part); !r) return storage(r.error());
+    if (file_size(paths.installer)) {
+      if (auto r = delete_file(paths.installer); !r) return storage(r.error());
+    }
+    if (auto r = move_file(paths.part, paths.installer); !r) return storage(r.error());
+    if (file_size(paths.state)) {
+      if (auto r = delete_file(paths.state); !r) return storage(r.error());
+    }
+    return {};
+  }
+
+  ChannelClient& client_;
+  const std::atomic<bool>& cancel_;
+  const ProgressSink& progress_;
+  std::string version_;
+};
+
+}  // namespace
+
+SetupResult<VerifiedPackage> prepare_package(ChannelClient& client, const std::atomic<bool>& cancel,
+                                             const ProgressSink& progress) {
+  return Run(client, cancel, progress).run();
+}
+
+}  // namespace nuvo
