@@ -1,0 +1,218 @@
+// The proxy decision of libcurl 7.88 for https requests, without libcurl.
+#include "http/proxy.h"
+
+#include <charconv>
+#include <initializer_list>
+
+namespace nuvo {
+namespace {
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool iequals(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
+bool istarts_with(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
+}
+
+// curl treats an empty variable as unset.
+std::optional<std::string> get(const EnvLookup& env, std::string_view name) {
+  auto value = env(name);
+  if (value && value->empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<std::string> first_of(const EnvLookup& env,
+                                    std::initializer_list<std::string_view> names) {
+  for (const auto name : names)
+    if (auto value = get(env, name)) return value;
+  return std::nullopt;
+}
+
+// Dotted-quad IPv4 only, as inet_pton reads it: no leading zeros, no shorthand.
+std::optional<std::uint32_t> parse_ipv4(std::string_view s) {
+  std::uint32_t address = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (s.empty() || s.front() != '.') return std::nullopt;
+      s.remove_prefix(1);
+    }
+    std::size_t n = 0;
+    while (n < s.size() && n < 4 && s[n] >= '0' && s[n] <= '9') ++n;
+    if (n == 0 || n > 3 || (n > 1 && s[0] == '0')) return std::nullopt;
+    unsigned value = 0;
+    std::from_chars(s.data(), s.data() + n, value);
+    if (value > 255) return std::nullopt;
+    address = (address << 8) | value;
+    s.remove_prefix(n);
+  }
+  if (!s.empty()) return std::nullopt;
+  return address;
+}
+
+// "a.b.c.d" or "a.b.c.d/bits"; bits 0 or absent mean the whole address, as
+// atoi() of a bad prefix length does in curl.
+bool ipv4_entry_matches(std::uint32_t address, std::string_view entry) {
+  unsigned bits = 0;
+  if (const auto slash = entry.find('/'); slash != std::string_view::npos) {
+    const auto digits = entry.substr(slash + 1);
+    std::from_chars(digits.data(), digits.data() + digits.size(), bits);
+    entry = entry.substr(0, slash);
+  }
+  const auto network = parse_ipv4(entry);
+  if (!network || bits > 32) return false;
+  if (bits == 0 || bits == 32) return address == *network;
+  const std::uint32_t mask = 0xFFFFFFFFu << (32 - bits);
+  return ((address ^ *network) & mask) == 0;
+}
+
+bool name_entry_matches(std::string_view name, std::string_view entry) {
+  if (!entry.empty() && entry.back() == '.') entry.remove_suffix(1);
+  if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+  if (entry.empty()) return false;
+  if (entry.size() == name.size()) return iequals(entry, name);
+  if (entry.size() > name.size()) return false;
+  // A domain matches its subdomains, on a label boundary only.
+  return name[name.size() - entry.size() - 1] == '.' &&
+         iequals(entry, name.substr(name.size() - entry.size()));
+}
+
+bool visible(std::string_view s) {
+  for (const char c : s)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return false;
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> https_proxy_variable(const EnvLookup& env) {
+  return first_of(env, {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"});
+}
+
+bool no_proxy_matches(std::string_view host, std::string_view no_proxy) {
+  if (host.empty() || no_proxy.empty()) return false;
+  if (no_proxy == "*") return true;  // only when alone: "*" inside a list is a name
+
+  // An IPv6 address is matched as text, like a name, as curl 7.88 does.
+  std::optional<std::uint32_t> ipv4;
+  if (host.front() == '[') {
+    const auto close = host.find(']');
+    if (close == std::string_view::npos) return false;
+    host = host.substr(1, close - 1);
+  } else if (!(ipv4 = parse_ipv4(host)) && host.back() == '.') {
+    host.remove_suffix(1);
+  }
+
+  std::size_t pos = 0;
+  while (pos < no_proxy.size()) {
+    // Entries are separated by commas and blanks alike.
+    while (pos < no_proxy.size() &&
+           (no_proxy[pos] == ' ' || no_proxy[pos] == '\t' || no_proxy[pos] == ','))
+      ++pos;
+    const std::size_t start = pos;
+    while (pos < no_proxy.size() && no_proxy[pos] != ' ' && no_proxy[pos] != '\t' &&
+           no_proxy[pos] != ',')
+      ++pos;
+    const auto entry = no_proxy.substr(start, pos - start);
+    if (entry.empty()) continue;
+    if (ipv4 ? ipv4_entry_matches(*ipv4, entry) : name_entry_matches(host, entry)) return true;
+  }
+  return false;
+}
+
+Result<ProxyServer, std::string> parse_proxy(std::string_view value) {
+  const std::string quoted = "'" + std::string(value) + "'";
+  const auto syntax_error = [&] { return Failure{"unsupported proxy syntax in " + quoted}; };
+  const auto scheme_error = [&] { return Failure{"unsupported proxy scheme for " + quoted}; };
+
+  std::string_view scheme;
+  std::string_view rest = value;
+  if (const auto sep = value.find("://"); sep != std::string_view::npos) {
+    scheme = value.substr(0, sep);
+    rest = value.substr(sep + 3);
+  }
+  rest = rest.substr(0, rest.find_first_of("/?#"));
+  if (const auto at = rest.rfind('@'); at != std::string_view::npos) rest = rest.substr(at + 1);
+
+  std::string_view host;
+  std::string_view port_text;
+  bool has_port = false;
+  if (!rest.empty() && rest.front() == '[') {
+    const auto close = rest.find(']');
+    if (close == std::string_view::npos) return syntax_error();
+    host = rest.substr(1, close - 1);
+    rest = rest.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') return syntax_error();
+  } else {
+    host = rest.substr(0, rest.find(':'));
+    rest = rest.substr(host.size());
+  }
+  if (!rest.empty()) {
+    has_port = true;
+    port_text = rest.substr(1);
+  }
+  if (host.empty() || !visible(host)) return syntax_error();
+
+  if (scheme.empty()) {
+    // curl guesses the scheme of a bare host from its first label.
+    scheme = "http";
+    for (const std::string_view guess : {"ftp", "dict", "ldap", "imap", "smtp", "pop3"})
+      if (istarts_with(host, std::string(guess) + ".")) scheme = guess;
+  }
+
+  ProxyServer proxy;
+  proxy.host = std::string(host);
+  if (iequals(scheme, "http")) {
+    proxy.scheme = ProxyScheme::kHttp;
+  } else if (iequals(scheme, "https")) {
+    proxy.scheme = ProxyScheme::kHttps;
+  } else if (iequals(scheme, "socks4") || iequals(scheme, "socks")) {
+    proxy.scheme = ProxyScheme::kSocks4;
+  } else if (iequals(scheme, "socks4a")) {
+    proxy.scheme = ProxyScheme::kSocks4a;
+  } else if (iequals(scheme, "socks5")) {
+    proxy.scheme = ProxyScheme::kSocks5;
+  } else if (iequals(scheme, "socks5h")) {
+    proxy.scheme = ProxyScheme::kSocks5h;
+  } else {
+    return scheme_error();
+  }
+
+  if (has_port) {
+    unsigned port = 0;
+    const auto [end, ec] =
+        std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+    if (port_text.empty() || ec != std::errc() || end != port_text.data() + port_text.size() ||
+        port > 65535)
+      return syntax_error();
+    // curl would try port 0 and fail to connect; saying so is clearer.
+    if (port == 0) return Failure{"proxy port 0 in " + quoted};
+    proxy.port = static_cast<std::uint16_t>(port);
+  } else {
+    proxy.port = proxy.scheme == ProxyScheme::kHttps ? 443 : 1080;
+  }
+  return proxy;
+}
+
+Result<std::optional<ProxyServer>, std::string> https_proxy_for(std::string_view host,
+                                                                const EnvLookup& env) {
+  const auto no_proxy = first_of(env, {"no_proxy", "NO_PROXY"});
+  if (no_proxy && no_proxy_matches(host, *no_proxy)) return std::optional<ProxyServer>();
+  const auto value = https_proxy_variable(env);
+  if (!value) return std::optional<ProxyServer>();
+  auto proxy = parse_proxy(*value);
+  if (!proxy) return Failure{std::move(proxy).error()};
+  return std::optional<ProxyServer>(std::move(proxy).value());
+}
+
+std::string winhttp_proxy_name(const ProxyServer& proxy) {
+  const bool ipv6 = proxy.host.find(':') != std::string::npos;
+  return (ipv6 ? "[" + proxy.host + "]" : proxy.host) + ":" + std::to_string(proxy.port);
+}
+
+}  // namespace nuvo

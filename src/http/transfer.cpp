@@ -1,0 +1,105 @@
+// The hand-over between the I/O thread and the reader of one response.
+#include "http/transfer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace nuvo {
+
+Transfer::Transfer(std::size_t buffer_bytes) : ring_(buffer_bytes) {}
+
+void Transfer::set_state(State next) {
+  state_ = next;
+  changed_.notify_all();
+}
+
+void Transfer::set_head(ResponseHead head) {
+  std::lock_guard lock(mu_);
+  if (aborted() || state_ != State::kAwaitingHead) return;
+  head_ = std::move(head);
+  set_state(State::kReceiving);
+}
+
+bool Transfer::write(std::span<const std::uint8_t> data) {
+  std::unique_lock lock(mu_);
+  while (!data.empty()) {
+    changed_.wait(lock, [&] { return aborted() || size_ < ring_.size(); });
+    if (aborted() || state_ != State::kReceiving) return false;
+    const std::size_t end = (begin_ + size_) % ring_.size();
+    const std::size_t n = std::min({data.size(), ring_.size() - size_, ring_.size() - end});
+    std::memcpy(ring_.data() + end, data.data(), n);
+    size_ += n;
+    data = data.subspan(n);
+    changed_.notify_all();
+  }
+  return true;
+}
+
+void Transfer::finish() {
+  std::lock_guard lock(mu_);
+  if (aborted() || state_ != State::kReceiving) return;
+  set_state(State::kComplete);
+}
+
+void Transfer::fail(std::string error) {
+  std::lock_guard lock(mu_);
+  if (state_ == State::kComplete || state_ == State::kFailed) return;
+  error_ = std::move(error);
+  set_state(State::kFailed);
+}
+
+void Transfer::set_canceller(std::function<void()> cancel) {
+  std::lock_guard lock(mu_);
+  canceller_ = std::move(cancel);
+  if (canceller_ && aborted()) std::exchange(canceller_, nullptr)();
+}
+
+void Transfer::abort(const std::string& reason) {
+  std::lock_guard lock(mu_);
+  if (aborted_.exchange(true, std::memory_order_acq_rel)) return;
+  if (state_ == State::kAwaitingHead || state_ == State::kReceiving) {
+    error_ = reason;
+    set_state(State::kFailed);
+  }
+  if (canceller_) std::exchange(canceller_, nullptr)();
+  changed_.notify_all();
+}
+
+Result<ResponseHead, std::string> Transfer::wait_head(Clock::time_point deadline) {
+  std::unique_lock lock(mu_);
+  if (!changed_.wait_until(lock, deadline, [&] { return state_ != State::kAwaitingHead; })) {
+    lock.unlock();
+    abort("timed out waiting for the response head");
+    return Failure{std::string("timed out waiting for the response head")};
+  }
+  if (head_.status == 0) return Failure{error_};
+  return std::move(head_);
+}
+
+Result<std::size_t, std::string> Transfer::read(std::span<std::uint8_t> out,
+                                                Clock::duration timeout) {
+  if (out.empty()) return Failure{std::string("empty read buffer")};
+  std::unique_lock lock(mu_);
+  const auto ready = [&] { return size_ > 0 || state_ != State::kReceiving; };
+  if (!changed_.wait_for(lock, timeout, ready)) {
+    lock.unlock();
+    abort("timed out waiting for body data");
+    lock.lock();
+  }
+  if (size_ == 0) {
+    if (state_ == State::kComplete) return std::size_t{0};
+    return Failure{error_};
+  }
+  std::size_t copied = 0;
+  while (copied < out.size() && size_ > 0) {
+    const std::size_t n = std::min({out.size() - copied, size_, ring_.size() - begin_});
+    std::memcpy(out.data() + copied, ring_.data() + begin_, n);
+    begin_ = (begin_ + n) % ring_.size();
+    size_ -= n;
+    copied += n;
+  }
+  changed_.notify_all();
+  return copied;
+}
+
+}  // namespace nuvo

@@ -1,0 +1,486 @@
+// The HTTPS transport of the Windows build: WinHTTP (SChannel and the system
+// certificate store) in asynchronous mode, driven from the transport's I/O
+// thread.
+//
+// How the 20 s bound on the response head is kept: the calling thread waits
+// on the transfer with a deadline 20 s after the call began, connection
+// included (RequestThread::get), whatever WinHTTP does. When it passes, the
+// transfer is aborted; the I/O thread, which only ever waits for completion
+// callbacks, wakes at once and closes the request handle, which cancels the
+// request. The asynchronous API is what makes that wake-up possible: a
+// synchronous call can only be ended by closing its handle from another
+// thread, and some WinHTTP implementations (Wine's) do not interrupt a
+// running call that way, so a server sending an endless head would hold the
+// I/O thread and every later request. WinHTTP's own limits stay in force
+// beneath: 10 s to connect, 20 s for each send and receive, and
+// WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT for the head.
+
+// <winhttp.h> needs <windows.h>, which win32_support.h brings, first.
+// clang-format off
+#include "platform/win32_support.h"
+#include <winhttp.h>
+// clang-format on
+
+#include <algorithm>
+#include <charconv>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <utility>
+
+#include "http/proxy.h"
+#include "http/request_thread.h"
+#include "http/transport.h"
+#include "platform/scoped_handle.h"
+
+namespace nuvo {
+namespace {
+
+struct InternetTraits {
+  using Native = HINTERNET;
+  static Native invalid() { return nullptr; }
+  static bool is_valid(Native h) { return h != nullptr; }
+  static void close(Native h) {
+    const DWORD saved = GetLastError();
+    WinHttpCloseHandle(h);
+    SetLastError(saved);
+  }
+};
+using InternetHandle = ScopedHandle<InternetTraits>;
+
+constexpr DWORD kReadChunk = 64 * 1024;
+
+std::string trimmed(std::wstring text) {
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                           text.back() == L'.'))
+    text.pop_back();
+  return win32::narrow(text);
+}
+
+// WinHTTP's own description of its error codes lives in winhttp.dll.
+std::string winhttp_error(DWORD code) {
+  std::string text;
+  if (const HMODULE module = GetModuleHandleW(L"winhttp.dll"); module != nullptr) {
+    wchar_t* buffer = nullptr;
+    const DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                       module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (n != 0 && buffer != nullptr) text = trimmed(std::wstring(buffer, n));
+    if (buffer != nullptr) LocalFree(buffer);
+  }
+  if (text.empty()) text = win32::system_message(code);
+  if (text.empty()) {
+    // Wine's winhttp.dll carries no message table.
+    constexpr std::pair<DWORD, const char*> kTexts[] = {
+        {ERROR_WINHTTP_TIMEOUT, "The operation timed out"},
+        {ERROR_WINHTTP_NAME_NOT_RESOLVED, "The server name could not be resolved"},
+        {ERROR_WINHTTP_CANNOT_CONNECT, "Cannot connect to the server"},
+        {ERROR_WINHTTP_CONNECTION_ERROR, "The connection was reset or closed"},
+        {ERROR_WINHTTP_SECURE_FAILURE, "The server certificate is not valid"},
+        {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "The secure connection could not be set up"},
+        {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "The server response is not valid"},
+    };
+    text = "The request failed";
+    for (const auto& [known, known_text] : kTexts)
+      if (known == code) text = known_text;
+  }
+  return text + " (WinHTTP error " + std::to_string(code) + ")";
+}
+
+std::string last_winhttp_error() { return winhttp_error(GetLastError()); }
+
+// The proxy variables as they were when the client was built.
+EnvLookup environment_snapshot() {
+  std::map<std::string, std::string, std::less<>> values;
+  for (const char* name :
+       {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
+    const std::wstring wide(name, name + std::char_traits<char>::length(name));
+    // The size with the terminator; Windows caps a variable at 32767 characters.
+    const DWORD size = GetEnvironmentVariableW(wide.c_str(), nullptr, 0);
+    if (size == 0 || size > 32768) continue;
+    std::wstring value(size, L'\0');
+    const DWORD n = GetEnvironmentVariableW(wide.c_str(), value.data(), size);
+    if (n == 0 || n >= size) continue;
+    value.resize(n);
+    values[name] = win32::narrow(value);
+  }
+  return [values = std::move(values)](std::string_view name) -> std::optional<std::string> {
+    const auto it = values.find(name);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
+  };
+}
+
+// The raw head as WinHTTP gives it: the status line, then "Name: value" lines.
+std::vector<HttpHeader> parse_raw_headers(std::string_view raw) {
+  std::vector<HttpHeader> headers;
+  bool status_line = true;
+  while (!raw.empty()) {
+    const auto eol = raw.find("\r\n");
+    const auto line = raw.substr(0, eol);
+    raw = eol == std::string_view::npos ? std::string_view() : raw.substr(eol + 2);
+    if (std::exchange(status_line, false) || line.empty()) continue;
+    const auto colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    auto value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+      value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+    headers.push_back({std::string(line.substr(0, colon)), std::string(value)});
+  }
+  return headers;
+}
+
+// The body length the response announces, when the end of the body is known
+// by it. Used to tell a cut connection from the end of the body.
+std::optional<std::uint64_t> announced_length(const HttpResponse& response) {
+  if (response.status < 200 || response.status == 204 || response.status == 304)
+    return std::nullopt;
+  if (response.header("Transfer-Encoding")) return std::nullopt;
+  const auto value = response.header("Content-Length");
+  if (!value) return std::nullopt;
+  std::uint64_t n = 0;
+  const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), n);
+  if (ec != std::errc() || end != value->data() + value->size()) return std::nullopt;
+  return n;
+}
+
+// What WinHTTP's status callback and the I/O thread share for one request.
+// WinHTTP keeps its own reference until the request handle is really gone
+// (HANDLE_CLOSING), so a call that completes after we gave up on it still
+// writes into live memory.
+struct Exchange {
+  std::mutex mu;
+  std::condition_variable changed;
+  bool done = false;  // the pending asynchronous call has completed
+  DWORD error = ERROR_SUCCESS;
+  DWORD bytes = 0;         // bytes available, or bytes read
+  DWORD secure_flags = 0;  // why the server certificate was refused
+  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReadChunk);
+};
+using ExchangeRef = std::shared_ptr<Exchange>;
+
+void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length) {
+  if (context == 0) return;
+  auto* ref = reinterpret_cast<ExchangeRef*>(context);
+  if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+    delete ref;
+    return;
+  }
+  Exchange& x = **ref;
+  std::lock_guard lock(x.mu);
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
+      if (info != nullptr && length >= sizeof(DWORD)) x.secure_flags = *static_cast<DWORD*>(info);
+      return;  // REQUEST_ERROR follows
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      x.bytes = *static_cast<DWORD*>(info);
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      x.bytes = length;
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      x.error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+      if (x.error == ERROR_SUCCESS) x.error = ERROR_WINHTTP_INTERNAL_ERROR;
+      break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      break;
+    default:
+      return;
+  }
+  x.done = true;
+  x.changed.notify_all();
+}
+
+std::string secure_failure_text(DWORD flags) {
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return "untrusted certificate authority: ";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) return "certificate name mismatch: ";
+  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) return "certificate expired: ";
+  if (flags != 0) return "certificate refused: ";
+  return {};
+}
+
+// Lets an abort wake the I/O thread while it waits for WinHTTP.
+class CancellerScope {
+ public:
+  CancellerScope(Transfer& transfer, Exchange& x) : transfer_(transfer) {
+    transfer_.set_canceller([&x] {
+      std::lock_guard lock(x.mu);
+      x.changed.notify_all();
+    });
+  }
+  ~CancellerScope() { transfer_.set_canceller({}); }
+  CancellerScope(const CancellerScope&) = delete;
+  CancellerScope& operator=(const CancellerScope&) = delete;
+
+ private:
+  Transfer& transfer_;
+};
+
+class WinHttpTransport final : public HttpTransport {
+ public:
+  // `direct` serves every request unless the environment names a proxy;
+  // then `proxied`, when that proxy is one WinHTTP can use, serves the hosts
+  // that no_proxy does not exempt.
+  WinHttpTransport(InternetHandle direct, InternetHandle proxied, EnvLookup env, bool env_proxy)
+      : direct_(std::move(direct)),
+        proxied_(std::move(proxied)),
+        env_(std::move(env)),
+        env_proxy_(env_proxy) {}
+
+  Result<void, std::string> start() {
+    auto thread = RequestThread::start(
+        [this](Transfer& transfer, const HttpRequest& request) { perform(transfer, request); });
+    if (!thread) return Failure{std::move(thread).error()};
+    thread_ = std::move(thread).value();
+    return {};
+  }
+
+  Result<HttpResponse, std::string> get(std::string_view url,
+                                        const std::vector<HttpHeader>& headers) override {
+    return thread_->get(url, headers);
+  }
+
+ private:
+  // On the I/O thread.
+  void perform(Transfer& transfer, const HttpRequest& request) {
+    if (auto failed = send(transfer, request); !failed.ok()) transfer.fail(failed.error());
+  }
+
+  // Starts an asynchronous WinHTTP call and waits until it completes or the
+  // caller gives up. The value is the byte count the call reported.
+  template <class Start>
+  static Result<DWORD, std::string> call(Transfer& transfer, Exchange& x, Start start) {
+    {
+      std::lock_guard lock(x.mu);
+      x.done = false;
+      x.error = ERROR_SUCCESS;
+      x.bytes = 0;
+    }
+    if (!start()) return Failure{last_winhttp_error()};
+    std::unique_lock lock(x.mu);
+    x.changed.wait(lock, [&] { return x.done || transfer.aborted(); });
+    if (transfer.aborted()) return Failure{std::string("abandoned")};  // already failed
+    if (x.error != ERROR_SUCCESS)
+      return Failure{secure_failure_text(x.secure_flags) + winhttp_error(x.error)};
+    return x.bytes;
+  }
+
+  struct Target {
+    std::wstring host;
+    INTERNET_PORT port = 0;
+    std::wstring path;  // with the query, without the fragment
+  };
+
+  static Result<Target, std::string> crack(const std::string& url) {
+    const auto wide = win32::widen(url);
+    if (!wide) return Failure{std::string("the URL is not valid UTF-8")};
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(wide->c_str(), 0, 0, &parts)) return Failure{last_winhttp_error()};
+    if (parts.nScheme != INTERNET_SCHEME_HTTPS)
+      return Failure{std::string("only https URLs are allowed")};
+    Target target{std::wstring(parts.lpszHostName, parts.dwHostNameLength), parts.nPort,
+                  std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength)};
+    target.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    target.path = target.path.substr(0, target.path.find(L'#'));
+    if (target.path.empty() || target.path.front() != L'/') target.path.insert(0, L"/");
+    return target;
+  }
+
+  // Only the session level of WinHTTP's proxy settings works everywhere
+  // (Wine ignores WINHTTP_OPTION_PROXY on a request), hence two sessions.
+  Result<HINTERNET, std::string> session_for(const std::wstring& host) const {
+    if (!env_proxy_) return direct_.get();
+    auto proxy = https_proxy_for(win32::narrow(host), env_);
+    if (!proxy) return Failure{std::move(proxy).error()};
+    if (!*proxy) return direct_.get();
+    if (!proxied_.valid()) return Failure{std::string("WinHTTP can use only an http:// proxy")};
+    return proxied_.get();
+  }
+
+  // The request with the fixed settings. Decompression is left off, as it
+  // is by default.
+  static Result<void, std::string> configure(HINTERNET req) {
+    DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    if (!WinHttpSetOption(req, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof(never)) ||
+        !WinHttpSetTimeouts(req, kConnectTimeoutMs, kConnectTimeoutMs, kRequestTimeoutMs,
+                            kRequestTimeoutMs))
+      return Failure{last_winhttp_error()};
+    // Best effort: WinHTTP versions without these options speak HTTP/1.1 only
+    // and bound the head by the receive timeout alone.
+    DWORD head_timeout = kRequestTimeoutMs;
+    WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_timeout,
+                     sizeof(head_timeout));
+    DWORD http11_only = 0;
+    WinHttpSetOption(req, WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http11_only, sizeof(http11_only));
+    return {};
+  }
+
+  Result<void, std::string> send(Transfer& transfer, const HttpRequest& request) {
+    auto target = crack(request.url);
+    if (!target) return Failure{std::move(target).error()};
+    auto session = session_for(target->host);
+    if (!session) return Failure{std::move(session).error()};
+    std::wstring extra_headers;
+    for (const auto& h : request.headers) {
+      const auto line = win32::widen(h.name + ": " + h.value + "\r\n");
+      if (!line) return Failure{"header '" + h.name + "' is not valid UTF-8"};
+      extra_headers += *line;
+    }
+
+    InternetHandle connection(WinHttpConnect(*session, target->host.c_str(), target->port, 0));
+    if (!connection.valid()) return Failure{last_winhttp_error()};
+    InternetHandle request_handle(
+        WinHttpOpenRequest(connection.get(), L"GET", target->path.c_str(), nullptr,
+                           WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    if (!request_handle.valid()) return Failure{last_winhttp_error()};
+    const HINTERNET req = request_handle.get();
+    if (auto configured = configure(req); !configured) return configured;
+
+    // From here on WinHTTP owns one reference to the exchange and drops it
+    // with the handle.
+    auto* ref = new ExchangeRef(std::make_shared<Exchange>());
+    const ExchangeRef x = *ref;
+    auto context = reinterpret_cast<DWORD_PTR>(ref);
+    if (!WinHttpSetOption(req, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) ||
+        WinHttpSetStatusCallback(req, on_status,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                     WINHTTP_CALLBACK_FLAG_HANDLES |
+                                     WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+      const std::string error = last_winhttp_error();
+      request_handle.reset();
+      delete ref;
+      return Failure{error};
+    }
+    const CancellerScope cancellable(transfer, *x);
+
+    auto sent = call(transfer, *x, [&] {
+      return WinHttpSendRequest(
+          req, extra_headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extra_headers.c_str(),
+          static_cast<DWORD>(extra_headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+    });
+    if (!sent) return Failure{std::move(sent).error()};
+    auto received = call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
+    if (!received) return Failure{std::move(received).error()};
+
+    auto head = query_head(req);
+    if (!head) return Failure{std::move(head).error()};
+    const auto expected = announced_length(*head);
+    transfer.set_head(ResponseHead{head->status, std::move(head->headers)});
+    return stream_body(transfer, *x, req, expected);
+  }
+
+  // Asking what is available first keeps a read from waiting for a full
+  // buffer: a slow but steady body is handed on as it comes.
+  static Result<void, std::string> stream_body(Transfer& transfer, Exchange& x, HINTERNET req,
+                                               std::optional<std::uint64_t> expected) {
+    std::uint64_t total = 0;
+    for (;;) {
+      auto available = call(transfer, x, [&] { return WinHttpQueryDataAvailable(req, nullptr); });
+      if (!available) return Failure{std::move(available).error()};
+      if (*available == 0) break;
+      const DWORD want = std::min<DWORD>(*available, kReadChunk);
+      auto read =
+          call(transfer, x, [&] { return WinHttpReadData(req, x.buffer.data(), want, nullptr); });
+      if (!read) return Failure{std::move(read).error()};
+      if (*read == 0) break;
+      total += *read;
+      if (!transfer.write(std::span(x.buffer.data(), *read))) return {};
+    }
+    if (expected && total != *expected)
+      return Failure{"the connection closed after " + std::to_string(total) + " of " +
+                     std::to_string(*expected) + " body bytes"};
+    transfer.finish();
+    return {};
+  }
+
+  static Result<HttpResponse, std::string> query_head(HINTERNET req) {
+    HttpResponse head;
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+      return Failure{last_winhttp_error()};
+    head.status = static_cast<int>(status);
+    size = 0;
+    WinHttpQueryHeaders(req, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr,
+                        &size, WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return Failure{last_winhttp_error()};
+    if (size > kMaxHeadBytes * sizeof(wchar_t))
+      return Failure{std::string("the response head is too large")};
+    std::wstring raw(size / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(req, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
+                             raw.data(), &size, WINHTTP_NO_HEADER_INDEX))
+      return Failure{last_winhttp_error()};
+    raw.resize(size / sizeof(wchar_t));
+    head.headers = parse_raw_headers(win32::narrow(raw));
+    if (head.headers.size() > kMaxHeaderCount)
+      return Failure{std::string("the response head is too large")};
+    return head;
+  }
+
+  // Used only on the I/O thread, which ends first.
+  InternetHandle direct_;
+  InternetHandle proxied_;
+  EnvLookup env_;
+  bool env_proxy_;
+  std::unique_ptr<RequestThread> thread_;
+};
+
+Result<InternetHandle, std::string> open_session(DWORD access, const wchar_t* proxy) {
+  const std::wstring user_agent(kUserAgent.begin(), kUserAgent.end());
+  InternetHandle session(WinHttpOpen(user_agent.c_str(), access,
+                                     proxy != nullptr ? proxy : WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
+  if (!session.valid() || !WinHttpSetTimeouts(session.get(), kConnectTimeoutMs, kConnectTimeoutMs,
+                                              kRequestTimeoutMs, kRequestTimeoutMs))
+    return Failure{last_winhttp_error()};
+  return session;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<HttpTransport>, std::string> make_http_transport() {
+  EnvLookup env = environment_snapshot();
+  // With a proxy named in the environment, curl's rules decide per request;
+  // without one, the system's proxy settings apply.
+  const auto proxy_variable = https_proxy_variable(env);
+  InternetHandle direct;
+  InternetHandle proxied;
+  if (proxy_variable) {
+    auto session = open_session(WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr);
+    if (!session) return Failure{std::move(session).error()};
+    direct = std::move(session).value();
+    // A proxy WinHTTP cannot use fails only the requests that would go through it.
+    const auto proxy = parse_proxy(*proxy_variable);
+    if (proxy && proxy->scheme == ProxyScheme::kHttp) {
+      const auto name = win32::widen(winhttp_proxy_name(*proxy));
+      auto via = open_session(WINHTTP_ACCESS_TYPE_NAMED_PROXY, name ? name->c_str() : L"");
+      if (!via) return Failure{std::move(via).error()};
+      proxied = std::move(via).value();
+    }
+  } else {
+    auto session = open_session(WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, nullptr);
+    if (!session)  // before Windows 8.1
+      session = open_session(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr);
+    if (!session) return Failure{std::move(session).error()};
+    direct = std::move(session).value();
+  }
+
+  auto transport = std::make_unique<WinHttpTransport>(std::move(direct), std::move(proxied),
+                                                      std::move(env), proxy_variable.has_value());
+  if (auto started = transport->start(); !started) return Failure{std::move(started).error()};
+  return std::unique_ptr<HttpTransport>(std::move(transport));
+}
+
+}  // namespace nuvo

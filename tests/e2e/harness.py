@@ -1,0 +1,173 @@
+"""What the end-to-end tests share: the loopback test network, the scripted
+release server (tests/server/release_server.py), and running the program
+natively or, for a .exe, under Wine.
+
+    import harness
+    harness.ensure_network()
+    with harness.ReleaseServer(harness.scenario(
+            harness.route("nuvor.test", "/x", {"status": 200, "body": "hi"}))) as server:
+        run = harness.run(exe, "--check-only")
+        assert server.requests()[0]["headers"] ...
+"""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+SERVER = REPO / "tests" / "server" / "release_server.py"
+NETWORK_SCRIPT = REPO / "scripts" / "test-network"
+NETWORK_JSON = Path(os.environ.get("NUVO_TEST_NETWORK_DIR", "/var/lib/nuvo-test-network")) / "network.json"
+
+sys.path.insert(0, str(SERVER.parent))
+from release_server import generated_bytes  # noqa: E402  (re-exported for the tests)
+
+
+def ensure_network():
+    """Sets the test network up (it is idempotent and quick) and returns its description."""
+    if os.geteuid() == 0:
+        subprocess.run([str(NETWORK_SCRIPT)], check=True, stdout=subprocess.DEVNULL)
+    elif not NETWORK_JSON.exists():
+        raise RuntimeError(f"the test network is not set up: run {NETWORK_SCRIPT} as root")
+    return json.loads(NETWORK_JSON.read_text())
+
+
+def route(host, path, *responses):
+    """One scripted route; the last response repeats."""
+    return {"host": host, "path": path, "responses": list(responses) or [{}]}
+
+
+def scenario(*routes):
+    return {"routes": list(routes)}
+
+
+def fnv1a64(data):
+    h = 0xCBF29CE484222325
+    for b in data:
+        h = ((h ^ b) * 0x100000001B3) & 0xFFFFFFFFFFFFFFFF
+    return f"{h:016x}"
+
+
+class ReleaseServer:
+    """The scripted server, controlled over its stdin and stdout. It stops with
+    stop(), at the end of a with block, or by itself when this process dies."""
+
+    def __init__(self, scenario_=None, lifetime=900, ready_timeout=600):
+        if not NETWORK_JSON.exists():
+            ensure_network()
+        self._lock = threading.Lock()
+        self._proc = subprocess.Popen(
+            [sys.executable, str(SERVER), "--control", "--network", str(NETWORK_JSON),
+             "--lifetime", str(lifetime)],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+        # Another test run may hold the network; the server waits for it.
+        ready = self._read_line(ready_timeout)
+        if not ready or not ready.get("ready"):
+            self.stop()
+            raise RuntimeError(f"release server did not start: {ready!r}")
+        if scenario_ is not None:
+            self.load(scenario_)
+
+    def _read_line(self, timeout):
+        result = []
+        reader = threading.Thread(target=lambda: result.append(self._proc.stdout.readline()),
+                                  daemon=True)
+        reader.start()
+        reader.join(timeout)
+        if not result or not result[0]:
+            return None
+        return json.loads(result[0])
+
+    def _command(self, **cmd):
+        with self._lock:
+            self._proc.stdin.write(json.dumps(cmd) + "\n")
+            self._proc.stdin.flush()
+            reply = self._read_line(30)
+        if not reply or not reply.get("ok"):
+            raise RuntimeError(f"release server refused {cmd.get('cmd')}: {reply!r}")
+        return reply
+
+    def load(self, scenario_):
+        """Replaces the scenario and empties the request log."""
+        self._command(cmd="load", scenario=scenario_)
+
+    def requests(self):
+        """Every request so far: host, address, sni, method, target (origin
+        form), raw_target, version, headers ([name, value] in order) and
+        response (the index in its route's list, or None when unscripted)."""
+        return self._command(cmd="log")["requests"]
+
+    def clear(self):
+        self._command(cmd="clear")
+
+    def stop(self):
+        if self._proc.poll() is None:
+            try:
+                self._proc.stdin.write(json.dumps({"cmd": "stop"}) + "\n")
+                self._proc.stdin.close()
+            except (BrokenPipeError, ValueError):
+                pass
+            try:
+                self._proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self._proc.kill()
+                self._proc.wait()
+        self._proc.stdout.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+@dataclass
+class Run:
+    returncode: int  # None when it was killed at the timeout
+    stdout: bytes
+    stderr: bytes
+    seconds: float
+
+    @property
+    def timed_out(self):
+        return self.returncode is None
+
+
+def is_windows(exe):
+    return str(exe).lower().endswith(".exe")
+
+
+def command(exe, *args):
+    """The command line that runs exe: directly, or under Wine for a .exe."""
+    return (["wine", str(exe)] if is_windows(exe) else [str(exe)]) + [str(a) for a in args]
+
+
+PROXY_VARIABLES = ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy",
+                   "ALL_PROXY", "no_proxy", "NO_PROXY")
+
+
+def run(exe, *args, timeout=120, env=None, stdin=b""):
+    """Runs exe with args and returns its exit code, output bytes and duration.
+    The proxy variables of this environment are not passed on: the test
+    network is reached directly unless `env` names a proxy. On timeout the
+    whole process group is killed and returncode is None."""
+    full_env = {k: v for k, v in os.environ.items() if k not in PROXY_VARIABLES}
+    full_env["WINEDEBUG"] = "-all"
+    full_env.update(env or {})
+    start = time.monotonic()
+    proc = subprocess.Popen(command(exe, *args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, env=full_env, start_new_session=True)
+    try:
+        out, err = proc.communicate(stdin, timeout=timeout)
+        code = proc.returncode
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        out, err = proc.communicate()
+        code = None
+    return Run(code, out, err, time.monotonic() - start)
