@@ -82,6 +82,8 @@ std::string winhttp_error(DWORD code) {
         {ERROR_WINHTTP_SECURE_FAILURE, "The server certificate is not valid"},
         {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "The secure connection could not be set up"},
         {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "The server response is not valid"},
+        {WSAETIMEDOUT, "The operation timed out"},  // Wine passes socket errors on
+        {WSAECONNRESET, "The connection was reset"},
     };
     text = "The request failed";
     for (const auto& [known, known_text] : kTexts)
