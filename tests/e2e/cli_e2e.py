@@ -201,7 +201,6 @@ if __name__ == "__main__":
     if EXE is None:
         sys.exit("usage: cli_e2e.py <path to NuvoSetup or NuvoSetup.exe>")
     if IS_WINDOWS:
-        # A wineserver that outlives each run makes every start take
-        # milliseconds instead of seconds; it ends itself when idle.
-        subprocess.run(["wineserver", "-p30"], env=dict(os.environ, WINEDEBUG="-all"))
+        import harness
+        harness.warm_wine()
     unittest.main(verbosity=1)

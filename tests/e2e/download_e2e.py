@@ -313,5 +313,5 @@ if __name__ == "__main__":
         print(f"skipped: this build talks to {BUILD_HOST}, not the test channel {HOST}")
         sys.exit(0)
     if WINDOWS:
-        subprocess.run(["wineserver", "-p60"], env=dict(os.environ, WINEDEBUG="-all"), check=False)
+        harness.warm_wine()
     unittest.main(verbosity=2)

@@ -139,6 +139,17 @@ class Run:
         return self.returncode is None
 
 
+def warm_wine():
+    """Starts one wineserver that outlives the runs, and Wine's own background
+    programs with it. They must not start inside a test's run: they would
+    inherit its output pipes and hold them open long after it ends, so every
+    capture would wait for them."""
+    env = dict(os.environ, WINEDEBUG="-all")
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wineserver", "-p120"], env=env, check=False, **quiet)
+    subprocess.run(["wine", "cmd", "/c", "exit"], env=env, check=False, **quiet)
+
+
 def is_windows(exe):
     return str(exe).lower().endswith(".exe")
 

@@ -253,4 +253,6 @@ class Transport(unittest.TestCase):
 if __name__ == "__main__":
     if PROBE is None:
         sys.exit("usage: transport_e2e.py <http_probe executable>")
+    if harness.is_windows(PROBE):
+        harness.warm_wine()
     unittest.main()
