@@ -40,8 +40,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 peer() {  # curl or the WinHTTP loop, then two verifications
   "$@" >/dev/null 2>&1
-  minisign -Vm "$work/got" -p tests/fixtures/dev.pub >/dev/null
-  minisign -Vm "$work/got" -p tests/fixtures/dev.pub >/dev/null
+  minisign -Vm "$work/got" -x "$work/sig" -p tests/fixtures/dev.pub >/dev/null
+  minisign -Vm "$work/got" -x "$work/sig" -p tests/fixtures/dev.pub >/dev/null
 }
 export -f peer
 export work
