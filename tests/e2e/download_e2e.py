@@ -220,6 +220,10 @@ class DownloadOnly(unittest.TestCase):
         tampered[SIZE - 1] ^= 1
         cases = [
             ("announced above 512 MiB", [full(content_length=536870913, close=True)], BAD_SIZE, None),
+            ("sent above 512 MiB without a length: the part is emptied",
+             [{"status": 200, "headers": [["ETag", ETAG]], "body": {"size": 536870913, "seed": 1},
+               "content_length": False}],
+             BAD_SIZE, b""),
             ("signature does not match: the part is emptied",
              [{"status": 200, "headers": [["ETag", ETAG]], "body": {"base64": base64.b64encode(tampered).decode()}}],
              SIGNATURE_INVALID, b""),
@@ -228,7 +232,7 @@ class DownloadOnly(unittest.TestCase):
             with self.subTest(name):
                 shutil.rmtree(self.cache, ignore_errors=True)
                 self.serve(*responses)
-                stages = "Resolving\n" + ("Verifying\n" if part is not None else "")
+                stages = "Resolving\n" + ("Verifying\n" if message == SIGNATURE_INVALID else "")
                 self.assertFailed(self.download(), message, stages)
                 if part is not None:
                     self.assertEqual((self.release / "installer.part").read_bytes(), part)
