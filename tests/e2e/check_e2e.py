@@ -14,9 +14,8 @@ from pathlib import Path
 
 import harness
 
-EXE = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 2 else None
-BUILD_HOST = sys.argv.pop(1) if len(sys.argv) > 1 else None
-WINDOWS = EXE is not None and harness.is_windows(EXE)
+EXE = harness.program_and_host(sys.argv, "usage: check_e2e.py <executable> <release host>")
+WINDOWS = harness.is_windows(EXE)
 FIXTURES = Path(__file__).resolve().parent.parent / "fixtures"
 
 HOST = "nuvor.test"
@@ -188,11 +187,4 @@ class Unreachable(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if EXE is None:
-        sys.exit("usage: check_e2e.py <executable> <release host>")
-    if BUILD_HOST != HOST:
-        print(f"skipped: this build talks to {BUILD_HOST}, not the test channel {HOST}")
-        sys.exit(0)
-    if WINDOWS:
-        harness.warm_wine()
     unittest.main(verbosity=2)

@@ -19,9 +19,8 @@ from pathlib import Path
 
 import harness
 
-EXE = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 2 else None
-BUILD_HOST = sys.argv.pop(1) if len(sys.argv) > 1 else None
-WINDOWS = EXE is not None and harness.is_windows(EXE)
+EXE = harness.program_and_host(sys.argv, "usage: download_e2e.py <executable> <release host>")
+WINDOWS = harness.is_windows(EXE)
 FIXTURES = Path(__file__).resolve().parent.parent / "fixtures"
 
 HOST = "nuvor.test"
@@ -77,24 +76,8 @@ def full(**extra):
     return r
 
 
-# Under Wine the caches live on drive C: (the prefix's drive_c), as real ones
-# do; Wine's Z: drive is the Unix root, whose mount points Wine reports as
-# reparse points, which the cache rightly refuses to walk through.
-WINE_C = Path(os.environ.get("WINEPREFIX", Path.home() / ".wine")) / "drive_c"
-
-
-def scratch_dir():
-    base = WINE_C / "nuvo-tests" if WINDOWS else None
-    if base:
-        base.mkdir(parents=True, exist_ok=True)
-    return Path(tempfile.mkdtemp(prefix="nuvo-download-", dir=base))
-
-
 def native_path(p):
-    """How the program under test names a path of this machine."""
-    if WINDOWS:
-        return "C:\\" + str(Path(p).relative_to(WINE_C)).replace("/", "\\")
-    return str(p)
+    return harness.native_path(EXE, p)
 
 
 def report(cache):
@@ -114,7 +97,7 @@ class DownloadOnly(unittest.TestCase):
         cls.server.stop()
 
     def setUp(self):
-        self.tmp = scratch_dir()
+        self.tmp = harness.scratch_dir(EXE, "nuvo-download-")
         self.cache = self.tmp / "cache"
         self.release = self.cache / RELEASE_DIR
 
@@ -311,11 +294,4 @@ class DownloadOnly(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if EXE is None:
-        sys.exit("usage: download_e2e.py <executable> <release host>")
-    if BUILD_HOST != HOST:
-        print(f"skipped: this build talks to {BUILD_HOST}, not the test channel {HOST}")
-        sys.exit(0)
-    if WINDOWS:
-        harness.warm_wine()
     unittest.main(verbosity=2)

@@ -15,6 +15,7 @@ import os
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 from dataclasses import dataclass
@@ -148,6 +149,46 @@ def warm_wine():
     quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["wineserver", "-p120"], env=env, check=False, **quiet)
     subprocess.run(["wine", "cmd", "/c", "exit"], env=env, check=False, **quiet)
+
+
+# Under Wine the test caches live on drive C: (the prefix's drive_c), as real
+# ones do; Wine's Z: drive is the Unix root, whose mount points Wine reports
+# as reparse points, which the cache rightly refuses to walk through.
+WINE_C = Path(os.environ.get("WINEPREFIX", Path.home() / ".wine")) / "drive_c"
+
+
+def scratch_dir(exe, prefix):
+    """A new folder the program under test can use as a cache."""
+    base = None
+    if is_windows(exe):
+        base = WINE_C / "nuvo-tests"
+        base.mkdir(parents=True, exist_ok=True)
+    return Path(tempfile.mkdtemp(prefix=prefix, dir=base))
+
+
+def native_path(exe, path):
+    """How the program under test names a path of this machine."""
+    if is_windows(exe):
+        return "C:\\" + str(Path(path).relative_to(WINE_C)).replace("/", "\\")
+    return str(path)
+
+
+def program_and_host(argv, usage):
+    """The executable and the release host it was configured with, taken from
+    the command line; exits quietly for a build that does not talk to the
+    test channel."""
+    if len(argv) < 3:
+        sys.exit(usage)
+    exe, host = Path(argv.pop(1)).resolve(), argv.pop(1)
+    if host != TEST_RELEASE_HOST:
+        print(f"skipped: this build talks to {host}, not the test channel {TEST_RELEASE_HOST}")
+        sys.exit(0)
+    if is_windows(exe):
+        warm_wine()
+    return exe
+
+
+TEST_RELEASE_HOST = "nuvor.test"
 
 
 def is_windows(exe):

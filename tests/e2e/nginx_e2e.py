@@ -16,21 +16,17 @@ from pathlib import Path
 
 import harness
 
-EXE = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 2 else None
-BUILD_HOST = sys.argv.pop(1) if len(sys.argv) > 1 else None
-WINDOWS = EXE is not None and harness.is_windows(EXE)
+EXE = harness.program_and_host(sys.argv, "usage: nginx_e2e.py <executable> <release host>")
+WINDOWS = harness.is_windows(EXE)
 REPO = Path(__file__).resolve().parents[2]
 HOST = "nuvor.test"
 VERSION = "2.0.1"
 INSTALLER = f"/graycrane42/nuvo/releases/download/v{VERSION}/Nuvo_{VERSION}_x64-setup.exe"
 SIZE = 5_000_000
-WINE_C = Path(os.environ.get("WINEPREFIX", Path.home() / ".wine")) / "drive_c"
 
 
 def native_path(p):
-    if WINDOWS:
-        return "C:\\" + str(Path(p).relative_to(WINE_C)).replace("/", "\\")
-    return str(p)
+    return harness.native_path(EXE, p)
 
 
 class Nginx(unittest.TestCase):
@@ -64,10 +60,7 @@ class Nginx(unittest.TestCase):
         shutil.rmtree(cls.dir, ignore_errors=True)
 
     def setUp(self):
-        base = WINE_C / "nuvo-tests" if WINDOWS else None
-        if base:
-            base.mkdir(parents=True, exist_ok=True)
-        self.cache = Path(tempfile.mkdtemp(prefix="nuvo-nginx-cache-", dir=base)) / "cache"
+        self.cache = harness.scratch_dir(EXE, "nuvo-nginx-cache-") / "cache"
         self.release = self.cache / self.release_dir
         (self.state / "access.log").write_text("")
 
@@ -102,11 +95,4 @@ class Nginx(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if EXE is None:
-        sys.exit("usage: nginx_e2e.py <executable> <release host>")
-    if BUILD_HOST != HOST:
-        print(f"skipped: this build talks to {BUILD_HOST}, not the test channel {HOST}")
-        sys.exit(0)
-    if WINDOWS:
-        harness.warm_wine()
     unittest.main(verbosity=2)
