@@ -1,4 +1,5 @@
 #include "download/classify.h"
+#include "http/header_number.h"
 
 #include <gtest/gtest.h>
 

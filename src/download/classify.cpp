@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "http/header_number.h"
+
 namespace nuvo {
 namespace {
 
@@ -63,19 +65,6 @@ std::optional<ContentRange> parse_content_range(std::string_view v) {
 }
 
 }  // namespace
-
-std::optional<std::uint64_t> parse_http_number(std::string_view text) {
-  if (text.starts_with('+')) text.remove_prefix(1);
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    const auto digit = static_cast<std::uint64_t>(c - '0');
-    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
 
 std::optional<std::string> response_validator(const HttpResponse& response) {
   // Strong ETags only: a weak one ("W/...") does not start with a quote.

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
+#include "common/limits.h"
 #include "common/setup_error.h"
 #include "http/transport.h"
-#include "signature/signature.h"
 
 namespace nuvo {
 
@@ -27,9 +27,6 @@ struct ClassifiedResponse {
   std::optional<std::string> validator;      // to record in resume.json
   std::optional<std::uint64_t> body_length;  // bytes the body must hold, when known
 };
-
-// An unsigned decimal of up to 64 bits, optionally after one "+".
-std::optional<std::uint64_t> parse_http_number(std::string_view text);
 
 // The response's own validator: an acceptable strong ETag, else an acceptable
 // Last-Modified value, else none.

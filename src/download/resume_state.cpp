@@ -4,8 +4,8 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "common/limits.h"
 #include "platform/cache_fs.h"
-#include "signature/signature.h"
 
 namespace nuvo {
 namespace {

@@ -53,8 +53,8 @@ bool is_allowed_redirect(const Url& target, std::string_view repository) {
 }
 
 std::string range_header_value(std::uint64_t start) {
-  if (start >= kRangeLimit) return "bytes=" + std::to_string(start) + "-";
-  const std::uint64_t end = std::min(start + kRangeSpan - 1, kRangeLimit - 1);
+  if (start >= kMaxPackageSize) return "bytes=" + std::to_string(start) + "-";
+  const std::uint64_t end = std::min(start + kRangeSpan - 1, kMaxPackageSize - 1);
   return "bytes=" + std::to_string(start) + "-" + std::to_string(end);
 }
 

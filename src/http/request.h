@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/limits.h"
 #include "common/setup_error.h"
 #include "http/transport.h"
 #include "url/url.h"
@@ -17,7 +18,6 @@ namespace nuvo {
 
 inline constexpr int MAX_REDIRECTS = 5;
 inline constexpr std::uint64_t kRangeSpan = 8ull * 1024 * 1024;
-inline constexpr std::uint64_t kRangeLimit = 512ull * 1024 * 1024;
 
 struct RangeRequest {
   std::uint64_t start = 0;

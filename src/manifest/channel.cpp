@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "channel_config.h"
+#include "http/header_number.h"
 #include "http/request.h"
 #include "manifest/manifest.h"
 #include "manifest/semver.h"
@@ -25,13 +26,8 @@ SetupResult<Release> attempt_fetch(HttpTransport& client, const ChannelSettings&
     return fail(SetupErrorKind::DownloadFailed, "status " + std::to_string(response->status));
 
   if (const auto length = response->header("Content-Length")) {
-    std::uint64_t announced = 0;
-    bool numeric = !length->empty() && length->size() <= 19;
-    for (const char c : *length) {
-      numeric = numeric && c >= '0' && c <= '9';
-      if (numeric) announced = announced * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (numeric && announced > kMaxManifestSize) return fail(SetupErrorKind::ManifestUnavailable);
+    const auto announced = parse_http_number(*length);
+    if (announced && *announced > kMaxManifestSize) return fail(SetupErrorKind::ManifestUnavailable);
   }
 
   // Never hold more than one byte past the limit.

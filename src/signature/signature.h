@@ -8,13 +8,13 @@
 #include <string>
 #include <string_view>
 
+#include "common/limits.h"
 #include "common/setup_error.h"
 #include "platform/file.h"
 #include "signature/crypto.h"
 
 namespace nuvo {
 
-inline constexpr std::uint64_t kMaxPackageSize = 512ull * 1024 * 1024;
 inline constexpr std::size_t kMaxSignatureTextSize = 8192;
 inline constexpr std::size_t kMaxPublicKeyTextSize = 2048;
 inline constexpr std::size_t kVerifyBlockSize = 65536;
