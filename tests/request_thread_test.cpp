@@ -208,6 +208,36 @@ TEST(RequestThread, EachReadWaitsForAStallNotForTheWhole) {
   EXPECT_FALSE(response->body->read(more).ok());
 }
 
+TEST(RequestThread, ProgressOfABlockStillFillingIsNotAStall) {
+  auto thread = RequestThread::start(
+      [&](Transfer& t, const HttpRequest&) {
+        t.set_head({200, {}});
+        // The OS client is filling a block: bytes reach it, none reach us.
+        for (int i = 0; i < 6; ++i) {
+          std::this_thread::sleep_for(150ms);
+          t.note_progress();
+        }
+        if (!t.write(bytes(5))) return;
+        wait_for_abort(t);  // then nothing at all
+      },
+      kShort);
+  ASSERT_TRUE(thread.ok());
+  auto response = (*thread)->get("https://nuvor.test/x", {});
+  ASSERT_TRUE(response.ok());
+  const auto start = Clock::now();
+  std::uint8_t buffer[8];
+  auto n = response->body->read(buffer);
+  ASSERT_TRUE(n.ok()) << n.error();
+  EXPECT_EQ(std::vector(buffer, buffer + *n), bytes(5));
+  EXPECT_GE(Clock::now() - start, 900ms);
+  const auto silent = Clock::now();
+  n = response->body->read(buffer);
+  ASSERT_FALSE(n.ok());
+  EXPECT_NE(n.error().find("timed out"), std::string::npos);
+  EXPECT_GE(Clock::now() - silent, 300ms);
+  EXPECT_LT(Clock::now() - silent, 1500ms);
+}
+
 TEST(RequestThread, BufferIsBoundedAndDroppingTheBodyFreesTheWriter) {
   Transfer transfer(16);
   transfer.set_head({200, {}});

@@ -28,9 +28,10 @@ bool Transfer::write(std::span<const std::uint8_t> data) {
     const std::size_t end = (begin_ + size_) % ring_.size();
     const std::size_t n = std::min({data.size(), ring_.size() - size_, ring_.size() - end});
     std::memcpy(ring_.data() + end, data.data(), n);
+    // The reader waits only on an empty ring.
+    if (size_ == 0) changed_.notify_all();
     size_ += n;
     data = data.subspan(n);
-    changed_.notify_all();
   }
   return true;
 }
@@ -46,6 +47,10 @@ void Transfer::fail(std::string error) {
   if (state_ == State::kComplete || state_ == State::kFailed) return;
   error_ = std::move(error);
   set_state(State::kFailed);
+}
+
+void Transfer::note_progress() {
+  progress_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
 }
 
 void Transfer::set_canceller(std::function<void()> cancel) {
@@ -81,15 +86,24 @@ Result<std::size_t, std::string> Transfer::read(std::span<std::uint8_t> out,
   if (out.empty()) return Failure{std::string("empty read buffer")};
   std::unique_lock lock(mu_);
   const auto ready = [&] { return size_ > 0 || state_ != State::kReceiving; };
-  if (!changed_.wait_for(lock, timeout, ready)) {
+  auto deadline = Clock::now() + timeout;
+  while (!changed_.wait_until(lock, deadline, ready)) {
+    const Clock::time_point progress(Clock::duration(progress_.load(std::memory_order_relaxed)));
+    if (progress + timeout > deadline) {
+      deadline = progress + timeout;
+      continue;
+    }
     lock.unlock();
     abort("timed out waiting for body data");
     lock.lock();
+    break;
   }
   if (size_ == 0) {
     if (state_ == State::kComplete) return std::size_t{0};
     return Failure{error_};
   }
+  // The I/O thread waits only on a full ring.
+  if (size_ == ring_.size()) changed_.notify_all();
   std::size_t copied = 0;
   while (copied < out.size() && size_ > 0) {
     const std::size_t n = std::min({out.size() - copied, size_, ring_.size() - begin_});
@@ -98,7 +112,6 @@ Result<std::size_t, std::string> Transfer::read(std::span<std::uint8_t> out,
     size_ -= n;
     copied += n;
   }
-  changed_.notify_all();
   return copied;
 }
 

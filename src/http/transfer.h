@@ -44,6 +44,10 @@ class Transfer {
   bool write(std::span<const std::uint8_t> data);
   void finish();
   void fail(std::string error);
+  // Bytes reached the OS client that it has not handed over yet (a read for
+  // a whole block is still filling): the body is not stalled. Cheap enough
+  // for every socket read.
+  void note_progress();
   // Runs under the transfer's lock when the caller aborts, to cut a blocking
   // OS call short. Cleared with an empty function, which also waits for a
   // canceller that is running.
@@ -51,7 +55,8 @@ class Transfer {
 
   // Caller side.
   Result<ResponseHead, std::string> wait_head(Clock::time_point deadline);
-  // Buffered bytes first; then 0 at the end, or the transfer's error.
+  // Buffered bytes first; then 0 at the end, or the transfer's error. Fails
+  // when neither bytes nor progress came for `timeout`.
   Result<std::size_t, std::string> read(std::span<std::uint8_t> out, Clock::duration timeout);
   void abort(const std::string& reason);
 
@@ -73,6 +78,7 @@ class Transfer {
   std::size_t begin_ = 0;
   std::size_t size_ = 0;
   std::atomic<bool> aborted_{false};
+  std::atomic<Clock::rep> progress_{0};  // time of the last note_progress
   std::function<void()> canceller_;
 };
 
