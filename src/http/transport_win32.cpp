@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -50,7 +51,9 @@ struct InternetTraits {
 };
 using InternetHandle = ScopedHandle<InternetTraits>;
 
-constexpr DWORD kReadChunk = 64 * 1024;
+// One read of a fast body: a quarter of a second at the slowest rate read this
+// way, as large as the transfer's ring.
+constexpr DWORD kReadChunk = 256 * 1024;
 
 std::string trimmed(std::wstring text) {
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
@@ -162,6 +165,7 @@ struct Exchange {
   DWORD bytes = 0;         // bytes available, or bytes read
   DWORD secure_flags = 0;  // why the server certificate was refused
   std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReadChunk);
+  Transfer* transfer = nullptr;  // told of socket reads while set
 };
 using ExchangeRef = std::shared_ptr<Exchange>;
 
@@ -175,6 +179,9 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, void* info, 
   Exchange& x = **ref;
   std::lock_guard lock(x.mu);
   switch (status) {
+    case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
+      if (x.transfer != nullptr) x.transfer->note_progress();
+      return;
     case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
       if (info != nullptr && length >= sizeof(DWORD)) x.secure_flags = *static_cast<DWORD*>(info);
       return;  // REQUEST_ERROR follows
@@ -206,21 +213,31 @@ std::string secure_failure_text(DWORD flags) {
   return {};
 }
 
-// Lets an abort wake the I/O thread while it waits for WinHTTP.
-class CancellerScope {
+// Ties the exchange to the transfer for one request: an abort wakes the I/O
+// thread while it waits for WinHTTP, and socket reads count as progress.
+class TransferScope {
  public:
-  CancellerScope(Transfer& transfer, Exchange& x) : transfer_(transfer) {
+  TransferScope(Transfer& transfer, Exchange& x) : transfer_(transfer), x_(x) {
+    {
+      std::lock_guard lock(x_.mu);
+      x_.transfer = &transfer_;
+    }
     transfer_.set_canceller([&x] {
       std::lock_guard lock(x.mu);
       x.changed.notify_all();
     });
   }
-  ~CancellerScope() { transfer_.set_canceller({}); }
-  CancellerScope(const CancellerScope&) = delete;
-  CancellerScope& operator=(const CancellerScope&) = delete;
+  ~TransferScope() {
+    transfer_.set_canceller({});
+    std::lock_guard lock(x_.mu);
+    x_.transfer = nullptr;
+  }
+  TransferScope(const TransferScope&) = delete;
+  TransferScope& operator=(const TransferScope&) = delete;
 
  private:
   Transfer& transfer_;
+  Exchange& x_;
 };
 
 class WinHttpTransport final : public HttpTransport {
@@ -356,6 +373,7 @@ class WinHttpTransport final : public HttpTransport {
     if (!WinHttpSetOption(req, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof(context)) ||
         WinHttpSetStatusCallback(req, on_status,
                                  WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS |
+                                     WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
                                      WINHTTP_CALLBACK_FLAG_HANDLES |
                                      WINHTTP_CALLBACK_FLAG_SECURE_FAILURE,
                                  0) == WINHTTP_INVALID_STATUS_CALLBACK) {
@@ -364,7 +382,7 @@ class WinHttpTransport final : public HttpTransport {
       delete ref;
       return Failure{error};
     }
-    const CancellerScope cancellable(transfer, *x);
+    const TransferScope scope(transfer, *x);
 
     auto sent = call(transfer, *x, [&] {
       return WinHttpSendRequest(
@@ -382,22 +400,51 @@ class WinHttpTransport final : public HttpTransport {
     return stream_body(transfer, *x, req, expected);
   }
 
-  // Asking what is available first keeps a read from waiting for a full
-  // buffer: a slow but steady body is handed on as it comes.
+  // While the body is slow, each read asks only for what is available, so
+  // that every byte is handed on as it comes and a stall loses nothing. Once
+  // it runs fast (256 KiB within 250 ms), reads ask for whole blocks: each
+  // availability query is a trip through WinHTTP's worker, which costs more
+  // than the bytes of a TLS record. A block read that takes longer than
+  // 250 ms goes back to the careful way; meanwhile WinHTTP's socket-read
+  // notices keep the stall limit from firing while the block fills.
   static Result<void, std::string> stream_body(Transfer& transfer, Exchange& x, HINTERNET req,
                                                std::optional<std::uint64_t> expected) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kFastWindow = std::chrono::milliseconds(250);
+    constexpr std::uint64_t kFastBytes = 256 * 1024;
     std::uint64_t total = 0;
+    bool blocks = false;
+    auto window_start = Clock::now();
+    std::uint64_t window_bytes = 0;
     for (;;) {
-      auto available = call(transfer, x, [&] { return WinHttpQueryDataAvailable(req, nullptr); });
-      if (!available) return Failure{std::move(available).error()};
-      if (*available == 0) break;
-      const DWORD want = std::min<DWORD>(*available, kReadChunk);
+      DWORD want = kReadChunk;
+      if (!blocks) {
+        auto available =
+            call(transfer, x, [&] { return WinHttpQueryDataAvailable(req, nullptr); });
+        if (!available) return Failure{std::move(available).error()};
+        if (*available == 0) break;
+        want = std::min<DWORD>(*available, kReadChunk);
+      }
+      const auto started = Clock::now();
       auto read =
           call(transfer, x, [&] { return WinHttpReadData(req, x.buffer.data(), want, nullptr); });
       if (!read) return Failure{std::move(read).error()};
       if (*read == 0) break;
       total += *read;
       if (!transfer.write(std::span(x.buffer.data(), *read))) return {};
+
+      const auto now = Clock::now();
+      if (blocks) {
+        blocks = now - started <= kFastWindow;
+        window_start = now;
+        window_bytes = 0;
+      } else if (now - window_start > kFastWindow) {
+        window_start = now;
+        window_bytes = *read;
+      } else {
+        window_bytes += *read;
+        blocks = window_bytes >= kFastBytes;
+      }
     }
     if (expected && total != *expected)
       return Failure{"the connection closed after " + std::to_string(total) + " of " +

@@ -28,7 +28,8 @@ Fields of a response (all optional):
     never_answer            read the request, then send nothing, ever
     headers_forever         send the status line, then a header every
                             `interval` seconds (default 0.5) without end
-    drip                    {"bytes": n, "interval": seconds} for the body
+    drip                    {"bytes": n, "interval": seconds} for the body;
+                            with "after": m, the first m bytes go at once
     stall_after             send this many body bytes, then nothing, ever
     drop_after              send this many body bytes, then drop the
                             connection (`drop` = "close" (default) or "reset")
@@ -473,7 +474,10 @@ class Connection:
         for piece in body.pieces(start, end):
             while piece:
                 take = len(piece)
-                if drip:
+                after = int(drip.get("after", 0)) if drip else 0
+                if drip and sent < after:
+                    take = min(take, after - sent)
+                elif drip:
                     take = min(take, int(drip["bytes"]))
                     if sent > 0:
                         self.sleep(float(drip["interval"]))
