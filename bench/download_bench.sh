@@ -31,9 +31,13 @@ printf '{"version":"%s","platforms":{"windows-x86_64":{"url":"%s","signature":"%
 scripts/nginx-channel start "$work/www" "$work/state"
 cat "$work/www/$path" >/dev/null
 
-measure() {  # prints "<seconds> <peak KiB>"
-  /usr/bin/time -f '%e %M' -o "$work/t" "$@" >/dev/null 2>&1
-  cat "$work/t"
+measure() {  # prints "<seconds> <peak KiB>"; a failed run ends the benchmark
+  if ! /usr/bin/time -f '%e %M' -o "$work/t" "$@" >"$work/out" 2>&1; then
+    echo "failed: $*" >&2
+    cat "$work/out" >&2
+    exit 1
+  fi
+  tail -n 1 "$work/t"
 }
 best() { sort -n | head -n 1; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
@@ -49,9 +53,9 @@ export work
 ours=() theirs=() mem=0
 for ((i = 0; i < runs; i++)); do
   rm -rf "$work/cache" "$work/got"
-  read -r s _ < <(measure bash -c 'peer curl -sS -o "$work/got" "$0"' "$url")
+  measure bash -c 'peer curl -sS -o "$work/got" "$0"' "$url" >"$work/m"; read -r s _ <"$work/m"
   theirs+=("$s")
-  read -r s m < <(measure build/native/NuvoSetup --download-only --cache-dir "$work/cache")
+  measure build/native/NuvoSetup --download-only --cache-dir "$work/cache" >"$work/m"; read -r s m <"$work/m"
   ours+=("$s"); mem=$m
 done
 t_ours=$(printf '%s\n' "${ours[@]}" | best)
@@ -68,9 +72,9 @@ if [ -f build/windows/NuvoSetup.exe ] && [ -f build/windows/bench/winhttp_get.ex
   cache="C:\\$(basename "$wine_work")\\cache"
   for ((i = 0; i < runs; i++)); do
     rm -rf "$wine_work/cache" "$work/got"
-    read -r s _ < <(measure bash -c 'peer wine build/windows/bench/winhttp_get.exe nuvor.test "/$0" "Z:$work/got"' "$path")
+    measure bash -c 'peer wine build/windows/bench/winhttp_get.exe nuvor.test "/$0" "Z:$work/got"' "$path" >"$work/m"; read -r s _ <"$work/m"
     win_theirs+=("$s")
-    read -r s _ < <(measure wine build/windows/NuvoSetup.exe --download-only --cache-dir "$cache")
+    measure wine build/windows/NuvoSetup.exe --download-only --cache-dir "$cache" >"$work/m"; read -r s _ <"$work/m"
     win_ours+=("$s")
   done
   w_ours=$(printf '%s\n' "${win_ours[@]}" | best)
