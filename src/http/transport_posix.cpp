@@ -151,7 +151,6 @@ class CurlTransport final : public HttpTransport {
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 256L * 1024) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_cb) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange) == CURLE_OK &&
