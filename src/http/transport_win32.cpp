@@ -411,7 +411,7 @@ class WinHttpTransport final : public HttpTransport {
                                                std::optional<std::uint64_t> expected) {
     using Clock = std::chrono::steady_clock;
     constexpr auto kFastWindow = std::chrono::milliseconds(250);
-    constexpr std::uint64_t kFastBytes = 256 * 1024;
+    constexpr std::uint64_t kFastBytes = kReadChunk;  // a block's worth within the window
     std::uint64_t total = 0;
     bool blocks = false;
     auto window_start = Clock::now();
