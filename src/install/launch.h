@@ -1,0 +1,28 @@
+// Starts the verified installer with elevation, waits for it and turns its
+// exit code into the installation's result.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "install/outcome.h"
+#include "platform/installer_launcher.h"
+
+namespace nuvo {
+
+inline constexpr std::uint32_t kHresultCancelled = 0x800704C7;  // ERROR_CANCELLED
+
+// A Windows error number as an HRESULT; zero and HRESULTs pass unchanged.
+std::uint32_t hresult_from_win32(std::uint32_t error);
+
+// "<description> (0x8007XXXX)", or the code alone when there is no description.
+std::string windows_error_text(std::string_view description, std::uint32_t code);
+
+// Where the installer runs: the directory of `path`, or `path` itself.
+std::string parent_directory(std::string_view path);
+
+// Blocks until the installer has ended; no time limit, no cancellation.
+InstallResult launch_and_wait(std::string_view installer_path, InstallerLauncher& launcher);
+
+}  // namespace nuvo
