@@ -8,30 +8,22 @@
 #include "channel_config.h"
 #include "download/resume_state.h"
 #include "fake_transport.h"
+#include "package_fixture.h"
 #include "test_support.h"
 
 namespace nuvo {
 namespace {
 
+using test::answer;
 using test::FakeTransport;
+using test::kEtag;
+using test::PackageFixture;
 using test::ScriptedAnswer;
-
-const std::string kEtag = "\"v1\"";
 
 std::string bytes(std::size_t n, int seed = 0) {
   std::string out(n, '\0');
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<char>((i * 131 + seed * 7) % 251);
   return out;
-}
-
-ScriptedAnswer answer(int status, std::vector<HttpHeader> headers, std::string body = "",
-                      std::string body_error = "") {
-  ScriptedAnswer a;
-  a.status = status;
-  a.headers = std::move(headers);
-  a.body = std::move(body);
-  a.body_error = std::move(body_error);
-  return a;
 }
 
 std::string range_of(const test::RecordedRequest& r) {
@@ -252,46 +244,6 @@ TEST(DownloadLoop, DeadlineAndCancel) {
 }
 
 // The package run against a scripted channel.
-struct PackageFixture {
-  test::ScratchDir dir;
-  FakeTransport* fake = nullptr;
-  ChannelClient client;
-  std::atomic<bool> cancel{false};
-  std::vector<Stage> stages;
-  ProgressSink sink = [this](const DownloadProgress& p) {
-    if (stages.empty() || stages.back() != p.stage || p.stage != Stage::Downloading)
-      stages.push_back(p.stage);
-  };
-  std::string package = test::read_fixture("package.bin");
-  std::string installer_url = "https://" + std::string(config::kReleaseHost) +
-                              "/graycrane42/nuvo/releases/download/v1.4.2/Nuvo_1.4.2_x64-setup.exe";
-
-  PackageFixture() {
-    auto transport = std::make_unique<FakeTransport>();
-    fake = transport.get();
-    client.settings = builtin_channel_settings();
-    client.settings.public_key = test::fixture_base64("dev.pub");
-    client.cache_dir = dir.file("cache");
-    client.http = std::move(transport);
-    const std::string manifest = R"({"version":"1.4.2","platforms":{"windows-x86_64":{"url":")" +
-                                 installer_url + R"(","signature":")" +
-                                 test::fixture_base64("package.minisig") + "\"}}}";
-    fake->routes[client.settings.manifest_url].push_back(answer(200, {}, manifest));
-    serve(package);
-  }
-  void serve(const std::string& body) {
-    fake->routes[installer_url] = {answer(200, {{"ETag", kEtag}}, body)};
-  }
-  std::size_t installer_requests() const {
-    std::size_t n = 0;
-    for (const auto& r : fake->requests) n += r.url == installer_url;
-    return n;
-  }
-  std::string release_dir() const {
-    return test::only_subdirectory(client.cache_dir);
-  }
-};
-
 TEST(PackageRun, DownloadsVerifiesAndHoldsTheInstaller) {
   PackageFixture f;
   auto package = prepare_package(f.client, f.cancel, f.sink);

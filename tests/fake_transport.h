@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,7 +23,20 @@ struct ScriptedAnswer {
   std::string body_error;         // when set, the body read fails after `body`
   std::function<void()> on_body_end;  // runs when the body has been read to its end
   std::function<void()> on_send;  // runs when the request is made
+  // A server that never answers: the request (or, with hang_body, the first
+  // body read after `body`) waits until the request's stop ends it.
+  bool hang = false;
+  bool hang_body = false;
 };
+
+// Waits, as a stalled server would make the transport wait, until `stop`
+// says why it must end.
+inline std::string wait_for_stop(const RequestStop& stop) {
+  for (;;) {
+    if (auto why = stop.reason()) return *why;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStopPollMs));
+  }
+}
 
 struct RecordedRequest {
   std::string url;
@@ -37,7 +51,8 @@ class FakeTransport final : public HttpTransport {
   std::vector<RecordedRequest> requests;
 
   Result<HttpResponse, std::string> get(std::string_view url,
-                                        const std::vector<HttpHeader>& headers) override {
+                                        const std::vector<HttpHeader>& headers,
+                                        const RequestStop& stop) override {
     requests.push_back({std::string(url), headers});
     const auto route = routes.find(std::string(url));
     auto& queue = route != routes.end() ? route->second : answers;
@@ -46,20 +61,26 @@ class FakeTransport final : public HttpTransport {
     if (queue.size() > 1) queue.pop_front();
     if (a.on_send) a.on_send();
     if (!a.error.empty()) return Failure{a.error};
+    if (a.hang) return Failure{wait_for_stop(stop)};
     HttpResponse r;
     r.status = a.status;
     r.headers = a.headers;
     r.body = std::make_unique<Body>(std::move(a.body), std::move(a.body_error),
-                                    std::move(a.on_body_end));
+                                    std::move(a.on_body_end), a.hang_body ? &stop : nullptr);
     return r;
   }
 
  private:
   class Body final : public HttpBody {
    public:
-    Body(std::string data, std::string error, std::function<void()> on_end)
-        : data_(std::move(data)), error_(std::move(error)), on_end_(std::move(on_end)) {}
+    Body(std::string data, std::string error, std::function<void()> on_end,
+         const RequestStop* hang)
+        : data_(std::move(data)),
+          error_(std::move(error)),
+          on_end_(std::move(on_end)),
+          hang_(hang ? std::optional<RequestStop>(*hang) : std::nullopt) {}
     Result<std::size_t, std::string> read(std::span<std::uint8_t> buffer) override {
+      if (offset_ == data_.size() && hang_) return Failure{wait_for_stop(*hang_)};
       if (offset_ == data_.size() && !error_.empty()) return Failure{error_};
       if (offset_ == data_.size() && on_end_) std::exchange(on_end_, nullptr)();
       // Small pieces, as a network would give them.
@@ -73,6 +94,7 @@ class FakeTransport final : public HttpTransport {
     std::string data_;
     std::string error_;
     std::function<void()> on_end_;
+    std::optional<RequestStop> hang_;
     std::size_t offset_ = 0;
   };
 };

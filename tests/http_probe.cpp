@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   for (const auto& url : urls) {
     std::printf("request %s\n", url.c_str());
     const auto start = std::chrono::steady_clock::now();
-    auto response = (*transport)->get(url, headers);
+    auto response = (*transport)->get(url, headers, {});
     if (!response) {
       std::printf("error %s\nelapsed_ms %lld\n", response.error().c_str(), ms_since(start));
       exit_code = 1;

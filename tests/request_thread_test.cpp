@@ -238,6 +238,59 @@ TEST(RequestThread, ProgressOfABlockStillFillingIsNotAStall) {
   EXPECT_LT(Clock::now() - silent, 1500ms);
 }
 
+// A cancel or an overall deadline ends any wait within a few polls and
+// aborts the request on the I/O thread, however the server behaves: no head,
+// a stalled body, or a block that keeps filling (progress without bytes).
+TEST(RequestThread, StopEndsEveryWaitAtOnce) {
+  enum class Server { kNoHead, kStalledBody, kFillingBlock };
+  const struct {
+    Server server;
+    bool by_deadline;
+  } cases[] = {
+      {Server::kNoHead, false},       {Server::kNoHead, true},
+      {Server::kStalledBody, false},  {Server::kStalledBody, true},
+      {Server::kFillingBlock, false}, {Server::kFillingBlock, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.server) * 2 + c.by_deadline);
+    std::promise<void> aborted;
+    auto thread = RequestThread::start(
+        [&](Transfer& t, const HttpRequest&) {
+          if (c.server != Server::kNoHead) t.set_head({200, {}});
+          while (!t.aborted()) {
+            if (c.server == Server::kFillingBlock) t.note_progress();
+            std::this_thread::sleep_for(10ms);
+          }
+          aborted.set_value();
+        },
+        TransferTimeouts{10s, 10s});
+    ASSERT_TRUE(thread.ok());
+    std::atomic<bool> cancel = false;
+    RequestStop stop{&cancel, std::nullopt};
+    const auto stop_at = Clock::now() + 300ms;
+    if (c.by_deadline) stop.deadline = stop_at;
+    auto canceller = std::async(std::launch::async, [&] {
+      if (c.by_deadline) return;
+      std::this_thread::sleep_until(stop_at);
+      cancel = true;
+    });
+
+    std::string error;
+    auto response = (*thread)->get("https://nuvor.test/x", {}, stop);
+    if (c.server == Server::kNoHead) {
+      ASSERT_FALSE(response.ok());
+      error = response.error();
+    } else {
+      ASSERT_TRUE(response.ok()) << response.error();
+      EXPECT_TRUE(read_all(*response->body, &error).empty());
+    }
+    const auto late = Clock::now() - stop_at;
+    EXPECT_EQ(error, c.by_deadline ? "the deadline passed" : "cancelled");
+    EXPECT_LT(late, 100ms);
+    EXPECT_EQ(aborted.get_future().wait_for(1s), std::future_status::ready);
+  }
+}
+
 TEST(RequestThread, BufferIsBoundedAndDroppingTheBodyFreesTheWriter) {
   Transfer transfer(16);
   transfer.set_head({200, {}});

@@ -4,11 +4,9 @@
 #include <string>
 
 #include "common/result.h"
+#include "platform/paths.h"
 
 namespace nuvo {
-
-inline constexpr std::string_view kNoCacheRoot =
-    "Не удалось определить каталог временных загрузок Windows.";
 
 // On success the report line; on failure the message for standard error.
 Result<std::string, std::string> run_check_only();

@@ -41,7 +41,10 @@ struct Body {
 
 class Loop {
  public:
-  explicit Loop(const DownloadJob& job) : job_(job), buffer_(kDownloadBufferSize) {
+  explicit Loop(const DownloadJob& job)
+      : job_(job),
+        buffer_(kDownloadBufferSize),
+        transport_deadline_(std::chrono::steady_clock::now() + job.deadline) {
     const auto start = std::chrono::steady_clock::now();
     elapsed_ = job.elapsed ? job.elapsed : [start] {
       return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
@@ -73,7 +76,8 @@ class Loop {
       report(offset, state.total);
 
       auto response = send_request(job_.client, job_.repository, job_.url,
-                                   RangeRequest{offset, state.validator}, job_.cancel);
+                                   RangeRequest{offset, state.validator}, job_.cancel,
+                                   transport_deadline_);
       if (!response) {
         if (response.error().kind != SetupErrorKind::DownloadFailed) return Failure{response.error()};
         if (auto r = attempts_.back_off(job_.cancel); !r) return r;
@@ -115,7 +119,7 @@ class Loop {
   }
 
  private:
-  bool past_deadline() const { return elapsed_() >= kDownloadDeadline; }
+  bool past_deadline() const { return elapsed_() >= job_.deadline; }
 
   void report(std::uint64_t downloaded, std::optional<std::uint64_t> total) const {
     if (job_.progress)
@@ -161,6 +165,7 @@ class Loop {
   const DownloadJob& job_;
   std::function<std::chrono::seconds()> elapsed_;
   std::vector<std::uint8_t> buffer_;
+  std::chrono::steady_clock::time_point transport_deadline_;
   Attempts attempts_;
 };
 

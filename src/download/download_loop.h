@@ -27,6 +27,8 @@ struct DownloadJob {
   std::string_view version;
   const std::atomic<bool>& cancel;
   const ProgressSink& progress;
+  // How long the whole download may take; the transport is held to it too.
+  std::chrono::seconds deadline = kDownloadDeadline;
   // Seconds since the loop began; the steady clock unless a test says otherwise.
   std::function<std::chrono::seconds()> elapsed = {};
 };

@@ -9,8 +9,9 @@ namespace {
 
 class Run {
  public:
-  Run(ChannelClient& client, const std::atomic<bool>& cancel, const ProgressSink& progress)
-      : client_(client), cancel_(cancel), progress_(progress) {}
+  Run(ChannelClient& client, const std::atomic<bool>& cancel, const ProgressSink& progress,
+      const PackageOptions& options)
+      : client_(client), cancel_(cancel), progress_(progress), options_(options) {}
 
   SetupResult<VerifiedPackage> run() {
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
@@ -73,8 +74,9 @@ class Run {
 
   // Downloads, verifies, moves into place and verifies again.
   SetupResult<CacheFile> download(const Release& release, const ReleasePaths& paths) {
-    const DownloadJob job{*client_.http, client_.settings.repository, release.installer_url, paths,
-                          version_,      cancel_,                     progress_};
+    const DownloadJob job{*client_.http, client_.settings.repository, release.installer_url,
+                          paths,         version_,                    cancel_,
+                          progress_,     options_.download_deadline};
     if (auto r = download_installer(job); !r) return Failure{r.error()};
 
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
@@ -116,14 +118,16 @@ class Run {
   ChannelClient& client_;
   const std::atomic<bool>& cancel_;
   const ProgressSink& progress_;
+  const PackageOptions& options_;
   std::string version_;
 };
 
 }  // namespace
 
 SetupResult<VerifiedPackage> prepare_package(ChannelClient& client, const std::atomic<bool>& cancel,
-                                             const ProgressSink& progress) {
-  return Run(client, cancel, progress).run();
+                                             const ProgressSink& progress,
+                                             const PackageOptions& options) {
+  return Run(client, cancel, progress, options).run();
 }
 
 }  // namespace nuvo

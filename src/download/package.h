@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/setup_error.h"
+#include "download/download_loop.h"
 #include "download/progress.h"
 #include "download/release_dir.h"
 #include "manifest/channel.h"
@@ -24,7 +25,12 @@ struct VerifiedPackage {
   CacheLock lock;
 };
 
+struct PackageOptions {
+  std::chrono::seconds download_deadline = kDownloadDeadline;
+};
+
 SetupResult<VerifiedPackage> prepare_package(ChannelClient& client, const std::atomic<bool>& cancel,
-                                             const ProgressSink& progress);
+                                             const ProgressSink& progress,
+                                             const PackageOptions& options = {});
 
 }  // namespace nuvo

@@ -58,9 +58,11 @@ std::string range_header_value(std::uint64_t start) {
   return "bytes=" + std::to_string(start) + "-" + std::to_string(end);
 }
 
-SetupResult<HttpResponse> send_request(HttpTransport& client, std::string_view repository,
-                                       const Url& url, const std::optional<RangeRequest>& range,
-                                       const std::atomic<bool>& cancel) {
+SetupResult<HttpResponse> send_request(
+    HttpTransport& client, std::string_view repository, const Url& url,
+    const std::optional<RangeRequest>& range, const std::atomic<bool>& cancel,
+    std::optional<std::chrono::steady_clock::time_point> deadline) {
+  const RequestStop stop{&cancel, deadline};
   std::vector<HttpHeader> headers = {{"Accept-Encoding", "identity"}};
   if (range && range->start > 0) {
     // Never ask for a piece of a file without proof that it is the same file.
@@ -74,7 +76,7 @@ SetupResult<HttpResponse> send_request(HttpTransport& client, std::string_view r
   Url current = url;
   for (int hops = 0;; ++hops) {
     if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
-    auto response = client.get(current.href(), headers);
+    auto response = client.get(current.href(), headers, stop);
     if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
     if (!response) return fail(SetupErrorKind::DownloadFailed, std::move(response).error());
     // 304 Not Modified is an answer, not a redirect: it never carries a Location.

@@ -41,8 +41,11 @@ std::string range_header_value(std::uint64_t start);
 
 // Returns the first response that is not a redirect (any other status is the
 // caller's to judge), or DownloadCancelled, InvalidDownloadUrl, DownloadFailed.
-SetupResult<HttpResponse> send_request(HttpTransport& client, std::string_view repository,
-                                       const Url& url, const std::optional<RangeRequest>& range,
-                                       const std::atomic<bool>& cancel);
+// The cancel flag and the deadline also end a wait of the transport at once,
+// the reads of the returned body included.
+SetupResult<HttpResponse> send_request(
+    HttpTransport& client, std::string_view repository, const Url& url,
+    const std::optional<RangeRequest>& range, const std::atomic<bool>& cancel,
+    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 }  // namespace nuvo

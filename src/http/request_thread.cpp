@@ -14,17 +14,19 @@ bool is_tchar(char c) {
 
 class TransferBody final : public HttpBody {
  public:
-  TransferBody(std::shared_ptr<Transfer> transfer, std::chrono::milliseconds timeout)
-      : transfer_(std::move(transfer)), timeout_(timeout) {}
+  TransferBody(std::shared_ptr<Transfer> transfer, std::chrono::milliseconds timeout,
+               RequestStop stop)
+      : transfer_(std::move(transfer)), timeout_(timeout), stop_(stop) {}
   ~TransferBody() override { transfer_->abort("the response body was dropped"); }
 
   Result<std::size_t, std::string> read(std::span<std::uint8_t> buffer) override {
-    return transfer_->read(buffer, timeout_);
+    return transfer_->read(buffer, timeout_, stop_);
   }
 
  private:
   std::shared_ptr<Transfer> transfer_;
   std::chrono::milliseconds timeout_;
+  RequestStop stop_;
 };
 
 }  // namespace
@@ -78,7 +80,8 @@ RequestThread::~RequestThread() {
 }
 
 Result<HttpResponse, std::string> RequestThread::get(std::string_view url,
-                                                     const std::vector<HttpHeader>& headers) {
+                                                     const std::vector<HttpHeader>& headers,
+                                                     const RequestStop& stop) {
   const auto deadline = Transfer::Clock::now() + timeouts_.head;
   if (!is_https_url(url)) return Failure{std::string("only https URLs are allowed")};
   for (const auto& h : headers)
@@ -91,12 +94,12 @@ Result<HttpResponse, std::string> RequestThread::get(std::string_view url,
   }
   wake_.notify_all();
 
-  auto head = transfer->wait_head(deadline);
+  auto head = transfer->wait_head(deadline, stop);
   if (!head) return Failure{std::move(head).error()};
   HttpResponse response;
   response.status = head->status;
   response.headers = std::move(head->headers);
-  response.body = std::make_unique<TransferBody>(std::move(transfer), timeouts_.read);
+  response.body = std::make_unique<TransferBody>(std::move(transfer), timeouts_.read, stop);
   return response;
 }
 

@@ -48,7 +48,8 @@ class RequestThread {
   RequestThread& operator=(const RequestThread&) = delete;
 
   Result<HttpResponse, std::string> get(std::string_view url,
-                                        const std::vector<HttpHeader>& headers);
+                                        const std::vector<HttpHeader>& headers,
+                                        const RequestStop& stop = {});
 
  private:
   struct Job {

@@ -70,31 +70,58 @@ void Transfer::abort(const std::string& reason) {
   changed_.notify_all();
 }
 
-Result<ResponseHead, std::string> Transfer::wait_head(Clock::time_point deadline) {
+template <class Ready>
+std::optional<std::string> Transfer::wait_watching(std::unique_lock<std::mutex>& lock,
+                                                   Clock::time_point until,
+                                                   const RequestStop& stop, Ready ready) {
+  if (!stop.watched()) {
+    changed_.wait_until(lock, until, ready);
+    return std::nullopt;
+  }
+  constexpr auto kPoll = std::chrono::milliseconds(kStopPollMs);
+  while (!ready()) {
+    if (auto why = stop.reason()) return why;
+    const auto now = Clock::now();
+    if (now >= until) return std::nullopt;
+    changed_.wait_until(lock, std::min(until, now + kPoll), ready);
+  }
+  return std::nullopt;
+}
+
+Result<ResponseHead, std::string> Transfer::wait_head(Clock::time_point deadline,
+                                                      const RequestStop& stop) {
   std::unique_lock lock(mu_);
-  if (!changed_.wait_until(lock, deadline, [&] { return state_ != State::kAwaitingHead; })) {
+  const auto ready = [&] { return state_ != State::kAwaitingHead; };
+  const auto stopped = wait_watching(lock, deadline, stop, ready);
+  if (!ready()) {
+    const std::string why = stopped.value_or("timed out waiting for the response head");
     lock.unlock();
-    abort("timed out waiting for the response head");
-    return Failure{std::string("timed out waiting for the response head")};
+    abort(why);
+    return Failure{why};
   }
   if (head_.status == 0) return Failure{error_};
   return std::move(head_);
 }
 
 Result<std::size_t, std::string> Transfer::read(std::span<std::uint8_t> out,
-                                                Clock::duration timeout) {
+                                                Clock::duration timeout, const RequestStop& stop) {
   if (out.empty()) return Failure{std::string("empty read buffer")};
   std::unique_lock lock(mu_);
   const auto ready = [&] { return size_ > 0 || state_ != State::kReceiving; };
   auto deadline = Clock::now() + timeout;
-  while (!changed_.wait_until(lock, deadline, ready)) {
-    const Clock::time_point progress(Clock::duration(progress_.load(std::memory_order_relaxed)));
-    if (progress + timeout > deadline) {
-      deadline = progress + timeout;
-      continue;
+  for (;;) {
+    const auto stopped = wait_watching(lock, deadline, stop, ready);
+    if (ready()) break;
+    if (!stopped) {
+      const Clock::time_point progress(
+          Clock::duration(progress_.load(std::memory_order_relaxed)));
+      if (progress + timeout > deadline) {
+        deadline = progress + timeout;
+        continue;
+      }
     }
     lock.unlock();
-    abort("timed out waiting for body data");
+    abort(stopped.value_or("timed out waiting for body data"));
     lock.lock();
     break;
   }

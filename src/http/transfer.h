@@ -53,11 +53,13 @@ class Transfer {
   // canceller that is running.
   void set_canceller(std::function<void()> cancel);
 
-  // Caller side.
-  Result<ResponseHead, std::string> wait_head(Clock::time_point deadline);
+  // Caller side. Both waits abort the transfer when `stop` asks for it.
+  Result<ResponseHead, std::string> wait_head(Clock::time_point deadline,
+                                              const RequestStop& stop = {});
   // Buffered bytes first; then 0 at the end, or the transfer's error. Fails
   // when neither bytes nor progress came for `timeout`.
-  Result<std::size_t, std::string> read(std::span<std::uint8_t> out, Clock::duration timeout);
+  Result<std::size_t, std::string> read(std::span<std::uint8_t> out, Clock::duration timeout,
+                                        const RequestStop& stop = {});
   void abort(const std::string& reason);
 
  private:
@@ -68,6 +70,12 @@ class Transfer {
     kFailed,        // error_ says why; buffered bytes are still readable
   };
   void set_state(State next);  // with mu_ held
+  // Waits with mu_ held until `ready` or `until`, waking to look at `stop`;
+  // returns the stop's reason if that ended the wait.
+  template <class Ready>
+  std::optional<std::string> wait_watching(std::unique_lock<std::mutex>& lock,
+                                           Clock::time_point until, const RequestStop& stop,
+                                           Ready ready);
 
   mutable std::mutex mu_;
   std::condition_variable changed_;

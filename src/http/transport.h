@@ -3,6 +3,8 @@
 // stack (WinHTTP on Windows, libcurl in the Linux stand-in).
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -21,13 +23,29 @@ inline constexpr int kConnectTimeoutMs = 10'000;
 // Bounds the wait for the response head, and separately every body read.
 inline constexpr int kRequestTimeoutMs = 20'000;
 
+// What ends a request early besides its own time limits: the run's cancel
+// flag and an overall deadline. Every wait of the transport, for the head or
+// for body bytes, looks at it at least every kStopPollMs and then aborts the
+// request in flight.
+struct RequestStop {
+  const std::atomic<bool>* cancel = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+
+  bool watched() const { return cancel != nullptr || deadline.has_value(); }
+  // Why the request must end now; empty while it may go on.
+  std::optional<std::string> reason() const;
+};
+
+inline constexpr int kStopPollMs = 20;
+
 struct HttpHeader {
   std::string name;
   std::string value;
 };
 
 // The body of one response, read by the caller on its own thread. Each read
-// waits at most kRequestTimeoutMs for data; there is no bound on the whole.
+// waits at most kRequestTimeoutMs for data, and ends early when the request's
+// stop says so; there is no other bound on the whole.
 class HttpBody {
  public:
   virtual ~HttpBody() = default;
@@ -48,9 +66,11 @@ class HttpTransport {
  public:
   virtual ~HttpTransport() = default;
   // A GET of an https URL with exactly the given extra headers, following no
-  // redirect, decoding nothing. The error text is the client's own.
+  // redirect, decoding nothing. The error text is the client's own. `stop`
+  // also governs every read of the body.
   virtual Result<HttpResponse, std::string> get(std::string_view url,
-                                                const std::vector<HttpHeader>& headers) = 0;
+                                                const std::vector<HttpHeader>& headers,
+                                                const RequestStop& stop) = 0;
 };
 
 // The real client of this platform, with the fixed settings: https only, no

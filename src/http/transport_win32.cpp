@@ -260,8 +260,9 @@ class WinHttpTransport final : public HttpTransport {
   }
 
   Result<HttpResponse, std::string> get(std::string_view url,
-                                        const std::vector<HttpHeader>& headers) override {
-    return thread_->get(url, headers);
+                                        const std::vector<HttpHeader>& headers,
+                                        const RequestStop& stop) override {
+    return thread_->get(url, headers, stop);
   }
 
  private:

@@ -7,6 +7,9 @@
 
 namespace nuvo {
 
+inline constexpr std::string_view kNoCacheRoot =
+    "Не удалось определить каталог временных загрузок Windows.";
+
 // The per-user local application data folder + "NuvoSetup" + "cache";
 // empty when the folder cannot be determined.
 std::optional<std::string> default_cache_root();

@@ -1,0 +1,35 @@
+// The machine a real run works on: the built-in channel, the per-user cache,
+// this system's registry and installer launch, the steady clock.
+#include "install/downgrade.h"
+#include "install/launch.h"
+#include "platform/installer_launcher.h"
+#include "platform/paths.h"
+#include "platform/product_registry.h"
+#include "worker/worker.h"
+
+namespace nuvo {
+
+WorkerServices system_worker_services(std::optional<std::string> cache_root) {
+  WorkerServices services;
+  services.make_client = [cache_root]() -> Result<ChannelClient, std::string> {
+    std::optional<std::string> root = cache_root ? cache_root : default_cache_root();
+    if (!root) return Failure{std::string(kNoCacheRoot)};
+    auto client = make_channel_client(builtin_channel_settings(), std::move(*root));
+    if (!client) return Failure{std::string(client.error().message())};
+    return std::move(client).value();
+  };
+  services.check_no_downgrade = [](std::string_view version) {
+    return check_no_downgrade(version, *system_product_registry());
+  };
+  services.launch = [](std::string_view path) {
+    return launch_and_wait(path, *system_installer_launcher());
+  };
+  services.now = [] { return WorkerServices::Clock::now(); };
+  return services;
+}
+
+void run_installation(WorkerContext context) {
+  run_installation(std::move(context), system_worker_services());
+}
+
+}  // namespace nuvo
