@@ -46,10 +46,7 @@ class Loop {
         buffer_(kDownloadBufferSize),
         transport_deadline_(std::chrono::steady_clock::now() + job.deadline) {
     const auto start = std::chrono::steady_clock::now();
-    elapsed_ = job.elapsed ? job.elapsed : [start] {
-      return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() -
-                                                              start);
-    };
+    elapsed_ = job.elapsed ? job.elapsed : [start] { return std::chrono::steady_clock::now() - start; };
   }
 
   SetupResult<void> run() {
@@ -108,6 +105,7 @@ class Loop {
 
       const bool clean = body->clean && (!c.body_length || body->stored == *c.body_length);
       if (clean && (!c.total || c.offset + body->stored == *c.total)) return {};
+      if (past_deadline()) return fail(SetupErrorKind::DownloadFailed, "deadline passed");
       if (clean && body->stored > 0) {
         attempts_.progress_made();
         continue;
@@ -163,7 +161,7 @@ class Loop {
   }
 
   const DownloadJob& job_;
-  std::function<std::chrono::seconds()> elapsed_;
+  std::function<std::chrono::steady_clock::duration()> elapsed_;
   std::vector<std::uint8_t> buffer_;
   std::chrono::steady_clock::time_point transport_deadline_;
   Attempts attempts_;

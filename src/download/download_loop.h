@@ -29,8 +29,8 @@ struct DownloadJob {
   const ProgressSink& progress;
   // How long the whole download may take; the transport is held to it too.
   std::chrono::seconds deadline = kDownloadDeadline;
-  // Seconds since the loop began; the steady clock unless a test says otherwise.
-  std::function<std::chrono::seconds()> elapsed = {};
+  // Time since the loop began; the steady clock unless a test says otherwise.
+  std::function<std::chrono::steady_clock::duration()> elapsed = {};
 };
 
 // Returns once installer.part holds the complete package.

@@ -42,18 +42,7 @@ SIGNATURE_INVALID = "Подпись установщика не прошла п�
 PAYLOAD = harness.generated_bytes(0, SIZE, SEED)
 
 
-def sign(data):
-    """The published signature text of `data`, made by the real minisign."""
-    with tempfile.TemporaryDirectory() as d:
-        f = Path(d) / "NuvoInstaller.exe"
-        f.write_bytes(data)
-        subprocess.run(["minisign", "-S", "-s", FIXTURES / "dev.key", "-m", f,
-                        "-t", f"timestamp:1\tfile:Nuvo_{VERSION}_x64-setup.exe\tversion:{VERSION}"],
-                       check=True, capture_output=True, stdin=subprocess.DEVNULL)
-        return base64.b64encode(Path(str(f) + ".minisig").read_bytes()).decode()
-
-
-SIGNATURE = sign(PAYLOAD)
+SIGNATURE = harness.sign(PAYLOAD, VERSION)
 RELEASE_DIR = hashlib.sha256(
     f"{VERSION}\0{INSTALLER_URL}\0{SIGNATURE}\0".encode()).hexdigest()
 

@@ -10,6 +10,7 @@ natively or, for a .exe, under Wine.
         assert server.requests()[0]["headers"] ...
 """
 
+import base64
 import json
 import os
 import signal
@@ -46,6 +47,37 @@ def route(host, path, *responses):
 
 def scenario(*routes):
     return {"routes": list(routes)}
+
+
+FIXTURES = REPO / "tests" / "fixtures"
+REPOSITORY = "graycrane42/nuvo"
+MANIFEST_PATH = f"/{REPOSITORY}/releases/latest/download/latest.json"
+
+
+def installer_path(version):
+    return f"/{REPOSITORY}/releases/download/v{version}/Nuvo_{version}_x64-setup.exe"
+
+
+def sign(data, version):
+    """The published signature text (base64) of `data` (bytes, or the Path of
+    a file), made by the real minisign with the development key."""
+    with tempfile.TemporaryDirectory() as d:
+        f = Path(d) / "NuvoInstaller.exe"
+        if isinstance(data, Path):
+            f = data
+        else:
+            f.write_bytes(data)
+        sig = Path(d) / "installer.minisig"
+        subprocess.run(["minisign", "-S", "-s", FIXTURES / "dev.key", "-m", f, "-x", sig,
+                        "-t", f"timestamp:1\tfile:Nuvo_{version}_x64-setup.exe\tversion:{version}"],
+                       check=True, capture_output=True, stdin=subprocess.DEVNULL)
+        return base64.b64encode(sig.read_bytes()).decode()
+
+
+def manifest_response(version, host, signature):
+    body = ('{"version":"%s","platforms":{"windows-x86_64":{"url":"https://%s%s","signature":"%s"}}}'
+            % (version, host, installer_path(version), signature))
+    return {"status": 200, "body": body}
 
 
 def fnv1a64(data):

@@ -7,7 +7,12 @@ A scenario is JSON:
 
     {"routes": [
       {"host": "nuvor.test", "path": "/a/latest.json",
-       "responses": [{"status": 503}, {"status": 200, "body": "{}"}]}]}
+       "responses": [{"status": 503}, {"status": 200, "body": "{}"}]}],
+     "silent_hosts": ["objects.nuvor.test"]}
+
+Connections to a silent host are accepted and then held without a word, so
+a client never gets through its TLS handshake; each is recorded with the
+method "CONNECT-SILENT".
 
 Each request to a route takes the next response of its list; the last one
 repeats. The path is matched against the request target with its query first,
@@ -193,6 +198,7 @@ class Server:
         self.stop = threading.Event()
         self.lock = threading.Lock()
         self.routes = {}
+        self.silent_hosts = set()
         self.counters = {}
         self.requests = []
         self.seq = 0
@@ -215,6 +221,7 @@ class Server:
             routes[(route["host"], route["path"])] = responses
         with self.lock:
             self.routes = routes
+            self.silent_hosts = set(scenario.get("silent_hosts", []))
             self.counters = {}
             self.requests = []
 
@@ -290,6 +297,9 @@ class Server:
     def _connection(self, raw, ctx, host):
         try:
             raw.settimeout(10)
+            if ctx is not None and self.is_silent(host):
+                self.hold_silently(raw, host)
+                return
             if ctx is None:
                 conn = raw
             else:
@@ -306,6 +316,21 @@ class Server:
             pass  # the server stops, or the client went away
         finally:
             raw.close()
+
+
+    def is_silent(self, host):
+        with self.lock:
+            return host["name"] in self.silent_hosts
+
+    def hold_silently(self, raw, host):
+        self.record({"host": host["name"], "method": "CONNECT-SILENT", "target": None})
+        raw.settimeout(0.5)
+        while not self.stop.is_set():
+            try:
+                if not raw.recv(65536):
+                    return  # the client gave up
+            except socket.timeout:
+                continue
 
 
 class Connection:
