@@ -1,0 +1,116 @@
+// Starts the verified installer elevated, waits for it and reads its exit code.
+#include "install/launch.h"
+
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+namespace nuvo {
+namespace {
+
+constexpr std::string_view kOpenFailed =
+    "Не удалось открыть проверенный установщик: {}. Нажмите «Повторить».";
+constexpr std::string_view kPrepareFailed =
+    "Не удалось подготовить запуск установщика Windows: {}.";
+constexpr std::string_view kStartFailed =
+    "Не удалось запустить установщик: {}. Нажмите «Повторить».";
+constexpr std::string_view kNoProcess =
+    "Windows не вернула процесс установщика. Откройте загруженный пакет вручную или нажмите "
+    "«Повторить».";
+constexpr std::string_view kWaitFailed =
+    "Не удалось получить результат установки. Проверьте окно установщика; загруженный файл "
+    "сохранён.";
+constexpr std::string_view kExitCodeUnreadable = "Не удалось узнать результат установки: {}.";
+constexpr std::string_view kInstallerFailed =
+    "Установка не завершилась (код {}). Загруженный пакет сохранён; можно повторить попытку.";
+
+constexpr std::uint32_t kExitCompleted = 0;
+constexpr std::uint32_t kExitCancelled = 1;
+
+std::string fill(std::string_view pattern, std::string_view value) {
+  const auto at = pattern.find("{}");
+  std::string out(pattern.substr(0, at));
+  out += value;
+  out += pattern.substr(at + 2);
+  return out;
+}
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+std::string_view trim(std::string_view s) {
+  constexpr std::string_view kBlank = " \t\r\n";
+  const auto first = s.find_first_not_of(kBlank);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(kBlank) - first + 1);
+}
+
+std::string describe_error(InstallerLauncher& launcher, std::uint32_t code) {
+  return windows_error_text(launcher.describe(code), code);
+}
+
+// Everything between the launch and its result; COM is initialised around it.
+InstallResult start_and_wait(const std::string& file, const std::string& directory,
+                             InstallerLauncher& launcher) {
+  ShellLaunch launch = launcher.start_elevated(file, directory);
+  if (!launch.ok) {
+    const std::uint32_t code = hresult_from_win32(launch.last_error);
+    if (code == kHresultCancelled) return InstallOutcome::Cancelled;
+    return fill(kStartFailed, describe_error(launcher, code));
+  }
+  if (!launch.process) return std::string(kNoProcess);
+  if (!launch.process->wait()) return std::string(kWaitFailed);
+  const auto exit_code = launch.process->exit_code();
+  if (!exit_code) {
+    return fill(kExitCodeUnreadable,
+                describe_error(launcher, hresult_from_win32(exit_code.error())));
+  }
+  switch (*exit_code) {
+    case kExitCompleted:
+      return InstallOutcome::Completed;
+    case kExitCancelled:
+      return InstallOutcome::Cancelled;
+    default:
+      return fill(kInstallerFailed, std::to_string(*exit_code));
+  }
+}
+
+}  // namespace
+
+std::uint32_t hresult_from_win32(std::uint32_t error) {
+  if (error == 0 || (error & 0x80000000u) != 0) return error;
+  return 0x80070000u | (error & 0xFFFFu);
+}
+
+std::string windows_error_text(std::string_view description, std::uint32_t code) {
+  std::array<char, 11> hex{};
+  std::snprintf(hex.data(), hex.size(), "0x%08X", static_cast<unsigned>(code));
+  description = trim(description);
+  if (description.empty()) return hex.data();
+  return std::string(description) + " (" + hex.data() + ")";
+}
+
+std::string parent_directory(std::string_view path) {
+  std::size_t at = path.size();
+  while (at > 0 && !is_separator(path[at - 1])) --at;
+  if (at == 0) return std::string(path);
+  // at is one past the last separator; keep it when what precedes it is a
+  // root: nothing ("/b") or a drive ("C:\b", "\\?\C:\b").
+  const std::string_view head = path.substr(0, at - 1);
+  if (head.empty() || head.back() == ':') return std::string(path.substr(0, at));
+  return std::string(head);
+}
+
+InstallResult launch_and_wait(std::string_view installer_path, InstallerLauncher& launcher) {
+  const auto canonical = launcher.canonical_path(installer_path);
+  if (!canonical) return fill(kOpenFailed, canonical.error().display());
+  const std::string directory = parent_directory(*canonical);
+
+  const std::int32_t com = launcher.initialize_com();
+  if (com < 0)
+    return fill(kPrepareFailed, describe_error(launcher, static_cast<std::uint32_t>(com)));
+  InstallResult result = start_and_wait(*canonical, directory, launcher);
+  launcher.uninitialize_com();
+  return result;
+}
+
+}  // namespace nuvo

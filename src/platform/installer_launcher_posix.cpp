@@ -1,0 +1,121 @@
+// POSIX stand-in for the elevated installer launch: a plain child process.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/installer_launcher.h"
+
+extern char** environ;
+
+namespace nuvo {
+namespace {
+
+constexpr std::uint32_t kSignalExitBase = 128;  // how shells report a death by signal
+
+class SpawnedInstaller final : public InstallerProcess {
+ public:
+  explicit SpawnedInstaller(pid_t pid) : pid_(pid) {}
+
+  bool wait() override {
+    int status = 0;
+    for (;;) {
+      if (::waitpid(pid_, &status, 0) == pid_) break;
+      if (errno != EINTR) return false;
+    }
+    if (WIFEXITED(status)) {
+      exit_code_ = static_cast<std::uint32_t>(WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status)) {
+      exit_code_ = kSignalExitBase + static_cast<std::uint32_t>(WTERMSIG(status));
+    } else {
+      return false;
+    }
+    reaped_ = true;
+    return true;
+  }
+
+  Result<std::uint32_t, std::uint32_t> exit_code() override {
+    if (!reaped_) return Failure{static_cast<std::uint32_t>(ECHILD)};
+    return exit_code_;
+  }
+
+ private:
+  pid_t pid_;
+  bool reaped_ = false;
+  std::uint32_t exit_code_ = 0;
+};
+
+// posix_spawn's file actions, destroyed on every path.
+class FileActions {
+ public:
+  FileActions() { ok_ = ::posix_spawn_file_actions_init(&actions_) == 0; }
+  ~FileActions() {
+    if (ok_) ::posix_spawn_file_actions_destroy(&actions_);
+  }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+
+  bool ok() const { return ok_; }
+  posix_spawn_file_actions_t* get() { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_{};
+  bool ok_ = false;
+};
+
+class PosixInstallerLauncher final : public InstallerLauncher {
+ public:
+  Result<std::string, OsError> canonical_path(std::string_view path) override {
+    char* resolved = ::realpath(std::string(path).c_str(), nullptr);
+    if (resolved == nullptr) return Failure{last_os_error()};
+    std::string out(resolved);
+    std::free(resolved);
+    return out;
+  }
+
+  std::int32_t initialize_com() override { return 0; }
+  void uninitialize_com() override {}
+
+  ShellLaunch start_elevated(std::string_view file, std::string_view directory) override {
+    ShellLaunch launch;
+    const std::string program(file);
+    const std::string cwd(directory);
+    FileActions actions;
+    if (!actions.ok()) {
+      launch.last_error = ENOMEM;
+      return launch;
+    }
+    int rc = ::posix_spawn_file_actions_addchdir_np(actions.get(), cwd.c_str());
+    pid_t pid = 0;
+    if (rc == 0) {
+      char* const argv[] = {const_cast<char*>(program.c_str()), nullptr};
+      rc = ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv, environ);
+    }
+    if (rc != 0) {
+      launch.last_error = static_cast<std::uint32_t>(rc);
+      return launch;
+    }
+    launch.ok = true;
+    launch.process = std::make_unique<SpawnedInstaller>(pid);
+    return launch;
+  }
+
+  // The codes arrive as Windows would have them: errno values wrapped as HRESULTs.
+  std::string describe(std::uint32_t code) override {
+    if ((code >> 16) == 0x8007u) code &= 0xFFFFu;
+    if (code == 0 || code > static_cast<std::uint32_t>(INT_MAX)) return {};
+    return std::strerror(static_cast<int>(code));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<InstallerLauncher> system_installer_launcher() {
+  return std::make_unique<PosixInstallerLauncher>();
+}
+
+}  // namespace nuvo
