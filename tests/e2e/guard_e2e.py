@@ -43,9 +43,16 @@ def refused(installed, release):
 
 
 def wine(*args, check=True):
-    return subprocess.run(["wine", *args], env={**os.environ, "WINEDEBUG": "-all"},
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, check=check, timeout=120)
+    """Runs a Wine tool. The prefix is shared with other test runs, and one that
+    ends may stop the wineserver under our feet, so a checked step gets a
+    second try."""
+    for _ in range(2):
+        done = subprocess.run(["wine", *args], env={**os.environ, "WINEDEBUG": "-all"},
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=120)
+        if not check or done.returncode == 0:
+            return done
+    raise RuntimeError(f"wine {' '.join(args)} exited with {done.returncode}: {done.stdout!r}")
 
 
 def reg_add(hive, view, name, data, kind="REG_SZ"):
