@@ -1,5 +1,7 @@
 // POSIX stand-in for the elevated installer launch: a plain child process.
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <cstring>
 
 #include "platform/installer_launcher.h"
+#include "platform/scoped_handle.h"
 
 extern char** environ;
 
@@ -67,6 +70,16 @@ class FileActions {
   bool ok_ = false;
 };
 
+// Windows starts any verified file; here a program needs its owner's execute
+// bit, which the cache does not give the files it writes.
+void make_runnable(const std::string& program) {
+  const FileHandle file(::open(program.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st {};
+  const int fd = static_cast<int>(file.get());
+  if (file.valid() && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) == 0)
+    static_cast<void>(::fchmod(fd, (st.st_mode & 07777) | S_IXUSR));
+}
+
 class PosixInstallerLauncher final : public InstallerLauncher {
  public:
   Result<std::string, OsError> canonical_path(std::string_view path) override {
@@ -89,6 +102,7 @@ class PosixInstallerLauncher final : public InstallerLauncher {
       launch.last_error = ENOMEM;
       return launch;
     }
+    make_runnable(program);
     int rc = ::posix_spawn_file_actions_addchdir_np(actions.get(), cwd.c_str());
     pid_t pid = 0;
     if (rc == 0) {
