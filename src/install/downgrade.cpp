@@ -129,7 +129,12 @@ Result<void, std::string> check_no_downgrade(std::string_view release_version,
   if (!installed) return Failure{std::move(installed).error()};
   if (installed->empty()) return {};
   const auto& newest = *std::max_element(installed->begin(), installed->end());
-  if (newest > *release) return Failure{refusal(newest, *release)};
+  // Build metadata names a build of the same release, never a newer one.
+  const auto precedence = [](SemanticVersion v) {
+    v.build.clear();
+    return v;
+  };
+  if (precedence(newest) > precedence(*release)) return Failure{refusal(newest, *release)};
   return {};
 }
 
