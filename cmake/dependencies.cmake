@@ -32,7 +32,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # Operating-system libraries of the platform layer.
 add_library(nuvo_os INTERFACE)
 if(WIN32)
-  target_link_libraries(nuvo_os INTERFACE winhttp shell32 ole32 oleaut32 uuid msi)
+  target_link_libraries(nuvo_os INTERFACE winhttp shell32 ole32 oleaut32 uuid msi comctl32 uxtheme gdi32 user32)
 else()
   find_package(CURL REQUIRED)
   find_package(Threads REQUIRED)

@@ -4,7 +4,9 @@
 // set): {"args": [arguments after the program name], "cwd": working directory,
 // "program": the program name as started, "self": the program's own path},
 // all UTF-8. Then sleeps NUVO_TEST_INSTALLER_SLEEP_MS milliseconds (when set)
-// and exits with NUVO_TEST_INSTALLER_EXIT (unsigned decimal, default 0). On
+// and exits with NUVO_TEST_INSTALLER_EXIT (unsigned decimal, default 0), or
+// with the number in the file NUVO_TEST_INSTALLER_EXIT_FILE names, so that
+// one window can see several outcomes in a row. On
 // POSIX, NUVO_TEST_INSTALLER_SIGNAL instead ends it with that signal.
 #include <cstdint>
 #include <cstdio>
@@ -146,5 +148,12 @@ int main(int argc, char** argv) {
   std::uint32_t code = 0;
   if (const auto exit = env("NUVO_TEST_INSTALLER_EXIT"))
     code = static_cast<std::uint32_t>(std::strtoull(exit->c_str(), nullptr, 10));
+  if (const auto file = env("NUVO_TEST_INSTALLER_EXIT_FILE")) {
+    if (FILE* f = std::fopen(file->c_str(), "r")) {
+      unsigned long long n = 0;
+      if (std::fscanf(f, "%llu", &n) == 1) code = static_cast<std::uint32_t>(n);
+      std::fclose(f);
+    }
+  }
   finish(code);
 }

@@ -7,9 +7,9 @@
 #include <variant>
 #include <vector>
 
-namespace nuvo {
+#include "common/version.h"
 
-inline constexpr std::string_view BOOTSTRAP_VERSION = "0.9.1";
+namespace nuvo {
 
 inline constexpr std::string_view kUnknownArguments = "Неизвестные аргументы. Используйте --help.";
 inline constexpr std::string_view kDownloadOnlyUsage =

@@ -27,12 +27,13 @@ int finish(const Result<std::string, std::string>& result) {
 
 }  // namespace
 
-int run_cli(const std::optional<std::vector<std::string>>& args) {
+int run_cli(const std::optional<std::vector<std::string>>& args,
+            const std::function<int()>& open_window) {
   if (!args) return fail_with(kUnknownArguments);
 
   const Command cmd = parse_arguments(*args);
   return std::visit(
-      [](const auto& c) -> int {
+      [&](const auto& c) -> int {
         using T = std::decay_t<decltype(c)>;
         if constexpr (std::is_same_v<T, command::Fail>) {
           return fail_with(c.message);
@@ -48,9 +49,7 @@ int run_cli(const std::optional<std::vector<std::string>>& args) {
           return finish(
               run_verify_package(c.package_path, c.signature_path, c.version, config::kPublicKey));
         } else {
-          // The window is not built yet: exit quietly with a failure code
-          // rather than pretend.
-          return 1;
+          return open_window();
         }
       },
       cmd);

@@ -2,6 +2,7 @@
 // read and split here, never by the C run-time.
 #include <new>
 
+#include "app/setup_window.h"
 #include "cli/cli.h"
 #include "cli/command_line.h"
 #include "common/utf.h"
@@ -40,7 +41,7 @@ int run() {
     }
     args->push_back(std::move(*utf8));
   }
-  return nuvo::run_cli(args);
+  return nuvo::run_cli(args, nuvo::run_setup_window);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Process entry of the Linux build.
+// Process entry of the Linux stand-in, which has the diagnostic modes but no
+// window: without arguments it exits with 1 and says nothing.
 #include <csignal>
 #include <new>
 
@@ -16,7 +17,7 @@ int main(int argc, char** argv) {
       }
       args->emplace_back(argv[i]);
     }
-    return nuvo::run_cli(args);
+    return nuvo::run_cli(args, [] { return 1; });
   } catch (const std::bad_alloc&) {
     return 1;
   }

@@ -1,0 +1,93 @@
+// Opens the setup window: DPI awareness, common controls, the class, size and
+// place at the system DPI, creation with its record, and the dialog-style
+// message loop. Any failure on the way ends in one fatal message box.
+// clang-format off
+#include "ui/window_win32.h"
+#include <commctrl.h>
+// clang-format on
+
+#include <algorithm>
+#include <string>
+
+#include "app/setup_window.h"
+#include "install/launch.h"
+
+namespace nuvo {
+namespace {
+
+int fatal(std::uint32_t code, const std::string& details = {}) {
+  const std::string description = details.empty() ? win32::system_message(code) : details;
+  const auto text = win32::widen(windows_error_text(description, code));
+  MessageBoxW(nullptr, text ? text->c_str() : L"", L"Не удалось открыть установщик Nuvo",
+              MB_ICONERROR);
+  return 1;
+}
+
+int fatal_last_error() { return fatal(hresult_from_win32(GetLastError())); }
+
+}  // namespace
+
+int run_setup_window() {
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  const INITCOMMONCONTROLSEX common{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  if (!InitCommonControlsEx(&common)) return fatal_last_error();
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (instance == nullptr) return fatal_last_error();
+  const HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(kIconId));
+  const HCURSOR cursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  if (cursor == nullptr) return fatal_last_error();
+
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = window_procedure;
+  window_class.hInstance = instance;
+  window_class.hIcon = icon;
+  window_class.hIconSm = icon;
+  window_class.hCursor = cursor;
+  window_class.lpszClassName = kWindowClass;
+  if (RegisterClassExW(&window_class) == 0) return fatal_last_error();
+
+  UINT dpi = GetDpiForSystem();
+  if (dpi < 96) dpi = 96;
+  RECT outer{0, 0, scale(kClientWidth, dpi), scale(kClientHeight, dpi)};
+  if (!AdjustWindowRectExForDpi(&outer, kWindowStyle, FALSE, 0, dpi)) return fatal_last_error();
+  const int width = outer.right - outer.left;
+  const int height = outer.bottom - outer.top;
+  RECT work{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) work = RECT{};
+  const int x = static_cast<int>(work.left + std::max(0L, (work.right - work.left - width) / 2));
+  const int y = static_cast<int>(work.top + std::max(0L, (work.bottom - work.top - height) / 2));
+
+  WindowState* state = new_window_state();
+  const HWND window = CreateWindowExW(kWindowExStyle, kWindowClass, kWindowTitle, kWindowStyle, x, y,
+                                      width, height, nullptr, nullptr, instance, state);
+  const DWORD create_error = GetLastError();
+  const CreationError stored = take_creation_error(*state);
+  if (stored.code != 0 || window == nullptr) {
+    release_window_state(state);
+    if (stored.code != 0) return fatal(stored.code, stored.details);
+    return fatal(hresult_from_win32(create_error));
+  }
+
+  ShowWindow(window, SW_SHOWNORMAL);
+  if (const HWND primary = primary_button(*state)) SetFocus(primary);
+
+  MSG msg;
+  for (;;) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) break;
+    if (got == -1) {
+      const DWORD error = GetLastError();
+      release_window_state(state);
+      return fatal(hresult_from_win32(error));
+    }
+    if (!IsWindow(window) || !IsDialogMessageW(window, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  release_window_state(state);
+  return 0;
+}
+
+}  // namespace nuvo

@@ -1,0 +1,368 @@
+// The setup window: its controls, layout, fonts, colours and painting, and
+// the adapter through which the screen states drive it.
+// clang-format off
+#include "ui/window_win32.h"
+#include <commctrl.h>
+#include <uxtheme.h>
+// clang-format on
+
+#include <array>
+#include <utility>
+
+#include "install/launch.h"
+#include "ui/screen.h"
+#include "worker/worker.h"
+
+namespace nuvo {
+namespace {
+
+constexpr COLORREF kBackground = RGB(23, 27, 33);
+constexpr COLORREF kBrightText = RGB(229, 234, 242);
+constexpr COLORREF kMutedText = RGB(159, 170, 185);
+constexpr COLORREF kAccent = RGB(88, 187, 236);
+constexpr COLORREF kProgressBackground = RGB(38, 47, 59);
+constexpr COLORREF kPrimaryFace = RGB(30, 52, 67);
+constexpr COLORREF kSecondaryFace = RGB(33, 39, 48);
+constexpr COLORREF kPressedFace = RGB(34, 65, 83);
+constexpr COLORREF kDisabledFace = RGB(30, 35, 42);
+constexpr COLORREF kPrimaryFrame = RGB(48, 119, 154);
+constexpr COLORREF kSecondaryFrame = RGB(62, 72, 85);
+
+constexpr int kProgressRange = 1000;
+constexpr int kButtonTextLimit = 128;
+
+enum Font { kTitleFont, kTextFont, kSmallFont };
+constexpr std::array kFontHeights = {32, 16, 14};
+
+struct SetupControls {
+  std::array<HFONT, 3> fonts{};
+  HWND title = nullptr;
+  HWND subtitle = nullptr;
+  HWND version_line = nullptr;
+  HWND introduction = nullptr;
+  HWND status = nullptr;
+  HWND progress = nullptr;
+  HWND detail = nullptr;
+  HWND models = nullptr;
+  HWND primary = nullptr;
+  HWND secondary = nullptr;
+  HBRUSH background = nullptr;
+};
+
+void delete_fonts(const std::array<HFONT, 3>& fonts) {
+  for (HFONT f : fonts)
+    if (f != nullptr) DeleteObject(f);
+}
+
+void set_text_of(HWND control, std::string_view utf8) {
+  if (const auto wide = win32::widen(utf8)) SetWindowTextW(control, wide->c_str());
+}
+
+std::uint32_t last_error_hresult() { return hresult_from_win32(GetLastError()); }
+
+class WindowView final : public ScreenView {
+ public:
+  WindowView(HWND window, const std::optional<SetupControls>& controls)
+      : window_(window), controls_(controls) {}
+
+  bool has_controls() const override { return controls_.has_value(); }
+
+  void set_text(ScreenText which, std::string_view utf8) override {
+    if (!controls_) return;
+    switch (which) {
+      case ScreenText::VersionLine:
+        return set_text_of(controls_->version_line, utf8);
+      case ScreenText::StatusHeading:
+        return set_text_of(controls_->status, utf8);
+      case ScreenText::DetailText:
+        return set_text_of(controls_->detail, utf8);
+    }
+  }
+
+  void set_buttons(const ButtonFace& primary, const ButtonFace& secondary) override {
+    if (!controls_) return;
+    set_text_of(controls_->primary, primary.text);
+    set_text_of(controls_->secondary, secondary.text);
+    EnableWindow(controls_->primary, primary.enabled);
+    EnableWindow(controls_->secondary, secondary.enabled);
+    InvalidateRect(controls_->primary, nullptr, TRUE);
+    InvalidateRect(controls_->secondary, nullptr, TRUE);
+  }
+
+  void set_progress(std::uint32_t per_mille) override {
+    if (controls_) SendMessageW(controls_->progress, PBM_SETPOS, per_mille, 0);
+  }
+
+  void destroy() override { DestroyWindow(window_); }
+
+ private:
+  HWND window_;
+  const std::optional<SetupControls>& controls_;
+};
+
+}  // namespace
+
+struct WindowState {
+  std::optional<SetupControls> controls;
+  CreationError creation_error;
+  std::unique_ptr<WindowView> view;
+  std::unique_ptr<SetupScreen> screen;  // goes first: it holds the run
+};
+
+namespace {
+
+WindowState* state_of(HWND window) {
+  return reinterpret_cast<WindowState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+UINT window_dpi(HWND window) {
+  const UINT dpi = GetDpiForWindow(window);
+  return dpi < 96 ? 96 : dpi;
+}
+
+// Creates fonts for the window's DPI, places every control, then lets the
+// previous fonts go once nothing uses them.
+void layout_controls(HWND window, SetupControls& c) {
+  const UINT dpi = window_dpi(window);
+  std::array<HFONT, 3> fonts{};
+  for (std::size_t i = 0; i < fonts.size(); ++i)
+    fonts[i] = CreateFontW(-scale(kFontHeights[i], dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, L"Segoe UI");
+  const struct {
+    HWND control;
+    int x, y, width, height;
+    Font font;
+  } layout[] = {
+      {c.title, 80, 24, 500, 40, kTitleFont},       {c.subtitle, 80, 64, 500, 24, kTextFont},
+      {c.version_line, 28, 96, 564, 22, kSmallFont}, {c.introduction, 28, 124, 564, 44, kTextFont},
+      {c.status, 28, 184, 564, 24, kTextFont},      {c.progress, 28, 219, 564, 14, kTextFont},
+      {c.detail, 28, 247, 564, 69, kTextFont},      {c.models, 28, 327, 564, 22, kSmallFont},
+      {c.secondary, 28, 366, 128, 40, kTextFont},   {c.primary, 418, 366, 174, 40, kTextFont},
+  };
+  for (const auto& l : layout) {
+    MoveWindow(l.control, scale(l.x, dpi), scale(l.y, dpi), scale(l.width, dpi),
+               scale(l.height, dpi), TRUE);
+    SendMessageW(l.control, WM_SETFONT, reinterpret_cast<WPARAM>(fonts[l.font]), TRUE);
+  }
+  delete_fonts(std::exchange(c.fonts, fonts));
+}
+
+// WM_CREATE: false, with the creation error stored, when a control or the
+// timer cannot be made.
+bool create_controls(HWND window, WindowState& state) {
+  const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  const auto fail = [&] {
+    state.creation_error = CreationError{last_error_hresult(), {}};
+    return false;
+  };
+  const auto text = [](std::string_view utf8) { return win32::widen(utf8).value_or(L""); };
+  SetupControls c;
+  const struct {
+    HWND* control;
+    const wchar_t* window_class;
+    std::wstring text;
+    DWORD style;
+    int id;
+  } specs[] = {
+      {&c.title, L"STATIC", L"Nuvo", 0, 0},
+      {&c.subtitle, L"STATIC", text("Онлайн-установка"), 0, 0},
+      {&c.version_line, L"STATIC", text(initial_version_line()), 0, 0},
+      {&c.introduction, L"STATIC",
+       text("Нужен интернет. Скачаем полный пакет Nuvo с GitHub Releases и проверим его подпись "
+            "перед установкой."),
+       0, 0},
+      {&c.status, L"STATIC", text(kReadyHeading), 0, 0},
+      {&c.progress, PROGRESS_CLASSW, L"", PBS_SMOOTH, 0},
+      {&c.detail, L"EDIT", text(kReadyDetail),
+       ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP, 0},
+      {&c.models, L"STATIC", text("Модели распознавания скачиваются отдельно в приложении."), 0, 0},
+      {&c.primary, L"BUTTON", text(kInstallButton), BS_OWNERDRAW | WS_TABSTOP, kPrimaryId},
+      {&c.secondary, L"BUTTON", text(kCloseButton), BS_OWNERDRAW | WS_TABSTOP, kSecondaryId},
+  };
+  for (const auto& s : specs) {
+    *s.control = CreateWindowExW(0, s.window_class, s.text.c_str(), s.style | WS_CHILD | WS_VISIBLE,
+                                 0, 0, 0, 0, window,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(s.id)), instance,
+                                 nullptr);
+    if (*s.control == nullptr) return fail();
+  }
+  // Without its theme the bar takes our colours. Some uxtheme versions (Wine's)
+  // refuse the empty names; a class list that names no class does the same.
+  if (FAILED(SetWindowTheme(c.progress, L"", L""))) SetWindowTheme(c.progress, L" ", L" ");
+  SendMessageW(c.progress, PBM_SETRANGE32, 0, kProgressRange);
+  SendMessageW(c.progress, PBM_SETBARCOLOR, 0, kAccent);
+  SendMessageW(c.progress, PBM_SETBKCOLOR, 0, kProgressBackground);
+  c.background = CreateSolidBrush(kBackground);
+  layout_controls(window, c);
+  state.controls = c;
+  if (SetTimer(window, kPollTimer, 100, nullptr) == 0) return fail();
+  return true;
+}
+
+void paint_icon(HWND window) {
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(window, &paint);
+  if (dc == nullptr) return;
+  const UINT dpi = window_dpi(window);
+  const int size = scale(36, dpi);
+  // The image of the group nearest the size, not the 32-pixel one stretched.
+  const auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                                  MAKEINTRESOURCEW(kIconId), IMAGE_ICON, size,
+                                                  size, LR_DEFAULTCOLOR));
+  if (icon != nullptr) {
+    DrawIconEx(dc, scale(28, dpi), scale(34, dpi), icon, size, size, 0, nullptr, DI_NORMAL);
+    DestroyIcon(icon);
+  }
+  EndPaint(window, &paint);
+}
+
+void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame) {
+  const HBRUSH brush = CreateSolidBrush(colour);
+  if (brush == nullptr) return;
+  if (frame) {
+    FrameRect(dc, &rect, brush);
+  } else {
+    FillRect(dc, &rect, brush);
+  }
+  DeleteObject(brush);
+}
+
+void paint_button(const SetupControls& c, const DRAWITEMSTRUCT& item) {
+  const bool primary = item.CtlID == kPrimaryId;
+  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
+  COLORREF face = primary ? kPrimaryFace : kSecondaryFace;
+  if (disabled) {
+    face = kDisabledFace;
+  } else if (item.itemState & ODS_SELECTED) {
+    face = kPressedFace;
+  }
+  fill(item.hDC, item.rcItem, face, false);
+  fill(item.hDC, item.rcItem, primary && !disabled ? kPrimaryFrame : kSecondaryFrame, true);
+
+  SetBkMode(item.hDC, TRANSPARENT);
+  SetTextColor(item.hDC, disabled ? kMutedText : primary ? kAccent : kBrightText);
+  const auto font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
+  const HGDIOBJ previous = SelectObject(item.hDC, font);
+  std::array<wchar_t, kButtonTextLimit + 1> caption{};
+  const int length = GetWindowTextW(item.hwndItem, caption.data(), kButtonTextLimit + 1);
+  RECT rect = item.rcItem;
+  DrawTextW(item.hDC, caption.data(), length < 0 ? 0 : length, &rect,
+            DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+  SelectObject(item.hDC, previous);
+
+  if (item.itemState & ODS_FOCUS) {
+    RECT focus = item.rcItem;
+    InflateRect(&focus, -4, -4);
+    DrawFocusRect(item.hDC, &focus);
+  }
+  static_cast<void>(c);
+}
+
+LRESULT control_colours(const WindowState& state, WPARAM wparam, LPARAM lparam) {
+  if (!state.controls) return 0;
+  const SetupControls& c = *state.controls;
+  const auto dc = reinterpret_cast<HDC>(wparam);
+  const auto control = reinterpret_cast<HWND>(lparam);
+  SetTextColor(dc, control == c.title || control == c.status ? kBrightText : kMutedText);
+  SetBkColor(dc, kBackground);
+  return reinterpret_cast<LRESULT>(c.background);
+}
+
+}  // namespace
+
+WindowState* new_window_state() { return new WindowState(); }
+
+void release_window_state(WindowState* state) {
+  if (state == nullptr) return;
+  state->screen.reset();  // drops the run; its thread is not waited for
+  if (state->controls) {
+    delete_fonts(state->controls->fonts);
+    if (state->controls->background != nullptr) DeleteObject(state->controls->background);
+  }
+  delete state;
+}
+
+CreationError take_creation_error(WindowState& state) { return std::exchange(state.creation_error, {}); }
+
+HWND primary_button(const WindowState& state) {
+  return state.controls ? state.controls->primary : nullptr;
+}
+
+LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* state = static_cast<WindowState*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    if (state != nullptr) {
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+      state->view = std::make_unique<WindowView>(window, state->controls);
+      state->screen = std::make_unique<SetupScreen>(
+          *state->view, [] { return start_installation(system_worker_services()); });
+    }
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  WindowState* state = state_of(window);
+  if (state == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+
+  switch (message) {
+    case WM_CREATE:
+      return create_controls(window, *state) ? 0 : -1;
+    case WM_DESTROY:
+      KillTimer(window, kPollTimer);
+      PostQuitMessage(0);
+      return 0;
+    case WM_PAINT:
+      paint_icon(window);
+      return 0;
+    case WM_ERASEBKGND:
+      if (state->controls) {
+        RECT client;
+        if (GetClientRect(window, &client))
+          FillRect(reinterpret_cast<HDC>(wparam), &client, state->controls->background);
+      }
+      return 1;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+      return control_colours(*state, wparam, lparam);
+    case WM_DRAWITEM:
+      if (state->controls)
+        paint_button(*state->controls, *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+      return 1;
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      if (state->controls) layout_controls(window, *state->controls);
+      return 0;
+    }
+    case WM_TIMER:
+      if (wparam != kPollTimer) break;
+      state->screen->poll_events();
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case kPrimaryId:
+          if (!state->screen->run_active() && state->controls &&
+              IsWindowEnabled(state->controls->primary))
+            state->screen->start_run();
+          break;
+        case kSecondaryId:
+        case IDCANCEL:
+          state->screen->request_stop(false);
+          break;
+        default:
+          break;
+      }
+      return 0;
+    case WM_CLOSE:
+      state->screen->request_stop(true);
+      return 0;
+    case WM_USER:
+      return kUserReply;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace nuvo
