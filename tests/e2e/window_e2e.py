@@ -393,20 +393,24 @@ class SetupWindow(unittest.TestCase):
                          "версия 1.4.2; установка остановлена. Используйте обновления внутри Nuvo "
                          "или дождитесь нового релиза.")
         self.assertFalse(self.record.exists())
+        seen_before = seen[-1]["children"][DETAIL]["text"]
 
-        # A second window on the same cache while the first one downloads.
+        # Another run holds the cache (a --download-only of the same user).
         subprocess.run(["wine", "reg", "delete", key, "/f"], capture_output=True)
         shutil.rmtree(CACHE, ignore_errors=True)
-        self.server.load(scenario(drip=4096))
+        self.server.load(scenario(drip=2048))
+        holder = subprocess.Popen(["wine", str(EXE), "--download-only"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, env=dict(os.environ, WINEDEBUG="-all"))
+        self.addCleanup(holder.wait)
+        self.addCleanup(holder.kill)
+        end = time.monotonic() + 30
+        while not list(CACHE.glob("cache/*/installer.part")) and time.monotonic() < end:
+            time.sleep(0.1)
         w.driver("click", "1001")
-        self.follow(w, "busy-first", lambda s: s["children"][HEADING]["text"] == "Скачиваем Nuvo…")
-        other = self.open(env=self.installer_env())
-        other.driver("click", "1001")
-        seen, _ = self.follow(other, "busy", lambda s: s["children"][HEADING]["text"] == FAILED)
+        seen, _ = self.follow(w, "busy", lambda s: s["children"][HEADING]["text"] == FAILED
+                              and s["children"][DETAIL]["text"] != seen_before)
         self.assertEqual(seen[-1]["children"][DETAIL]["text"],
                          "Другой установщик Nuvo уже использует этот каталог загрузки.")
-        other.kill()
-        w.kill()
 
     def test_an_idle_window_closes_every_way(self):
         set_dpi(96)
