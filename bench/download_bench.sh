@@ -14,33 +14,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-version=3.0.0
-path=graycrane42/nuvo/releases/download/v$version/Nuvo_${version}_x64-setup.exe
-url=https://nuvor.test/$path
-
 work=$(mktemp -d)
+. bench/lib.sh
+path=$bench_path
+url=$bench_url
 wine_c=${WINEPREFIX:-$HOME/.wine}/drive_c
 wine_work=$(mktemp -d -p "$wine_c")
 trap 'scripts/nginx-channel stop "$work/state" || true; rm -rf "$work" "$wine_work"' EXIT
 
-mkdir -p "$work/www/$(dirname "$path")" "$work/www/graycrane42/nuvo/releases/latest/download"
-head -c $((256 << 20)) /dev/urandom >"$work/www/$path"
-minisign -S -s tests/fixtures/dev.key -m "$work/www/$path" -x "$work/sig" -t "version:$version" </dev/null >/dev/null
-printf '{"version":"%s","platforms":{"windows-x86_64":{"url":"%s","signature":"%s"}}}' \
-  "$version" "$url" "$(base64 -w0 "$work/sig")" >"$work/www/graycrane42/nuvo/releases/latest/download/latest.json"
-scripts/nginx-channel start "$work/www" "$work/state"
-cat "$work/www/$path" >/dev/null
-
-measure() {  # prints "<seconds> <peak KiB>"; a failed run ends the benchmark
-  if ! /usr/bin/time -f '%e %M' -o "$work/t" "$@" >"$work/out" 2>&1; then
-    echo "failed: $*" >&2
-    cat "$work/out" >&2
-    exit 1
-  fi
-  tail -n 1 "$work/t"
-}
-best() { sort -n | head -n 1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+publish_release
 
 peer() {  # curl or the WinHTTP loop, then two verifications
   "$@" >/dev/null 2>&1

@@ -14,38 +14,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
-version=3.0.0
-path=graycrane42/nuvo/releases/download/v$version/Nuvo_${version}_x64-setup.exe
-url=https://nuvor.test/$path
-
 work=$(mktemp -d)
+. bench/lib.sh
 wine_c=${WINEPREFIX:-$HOME/.wine}/drive_c
 wine_work=$(mktemp -d -p "$wine_c")
 trap 'scripts/nginx-channel stop "$work/state" 2>/dev/null || true; rm -rf "$work" "$wine_work"' EXIT
 
-serve() {  # the release whose installer is $1 padded to 256 MiB
-  rm -rf "$work/www"
-  mkdir -p "$work/www/$(dirname "$path")" "$work/www/graycrane42/nuvo/releases/latest/download"
-  cp "$1" "$work/www/$path"
-  head -c $(((256 << 20) - $(stat -c %s "$1"))) /dev/urandom >>"$work/www/$path"
-  minisign -S -s tests/fixtures/dev.key -m "$work/www/$path" -x "$work/sig" -t "version:$version" </dev/null >/dev/null
-  printf '{"version":"%s","platforms":{"windows-x86_64":{"url":"%s","signature":"%s"}}}' \
-    "$version" "$url" "$(base64 -w0 "$work/sig")" >"$work/www/graycrane42/nuvo/releases/latest/download/latest.json"
-  scripts/nginx-channel stop "$work/state" 2>/dev/null || true
-  scripts/nginx-channel start "$work/www" "$work/state"
-  cat "$work/www/$path" >/dev/null
-}
-
-measure() {  # prints "<seconds> <peak KiB>"; a failed run ends the benchmark
-  if ! /usr/bin/time -f '%e %M' -o "$work/t" "$@" >"$work/out" 2>&1; then
-    echo "failed: $*" >&2
-    cat "$work/out" >&2
-    exit 1
-  fi
-  tail -n 1 "$work/t"
-}
-best() { sort -n | head -n 1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 summary() {  # the probe's last line must say the installer completed
   tail -n 1 "$work/out" | grep -q '"summary":"completed"' || { cat "$work/out" >&2; exit 1; }
   tail -n 1 "$work/out" | sed -E 's/.*"high_water":([0-9]+).*/\1/'
@@ -75,14 +49,14 @@ compare() {  # label, cache dir as the program names it, cache dir here, program
   echo "$label: queue high-water with a 100 ms poll: $(summary) events"
 }
 
-serve build/native/tests/test_installer
+publish_release build/native/tests/test_installer
 compare native "$work/cache" "$work/cache" build/native/NuvoSetup build/native/tests/worker_probe
 
 if [ -f build/windows/NuvoSetup.exe ] && [ -f build/windows/tests/worker_probe.exe ]; then
   export WINEDEBUG=-all
   wineserver -p60 </dev/null >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-  serve build/windows/tests/test_installer.exe
+  publish_release build/windows/tests/test_installer.exe
   compare wine "C:\\$(basename "$wine_work")\\cache" "$wine_work/cache" \
     "wine build/windows/NuvoSetup.exe" "wine build/windows/tests/worker_probe.exe"
 fi

@@ -7,19 +7,17 @@ through every screen, saving a screenshot of each state (PNG) into the
 folder named by NUVO_SCREENSHOTS (default: a folder under /tmp, printed).
 Usage: window_e2e.py <NuvoSetup.exe> <window_driver.exe> <test_installer.exe> <release host>"""
 
-import json
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
 import time
 import unittest
-import zlib
 from pathlib import Path
 
 import harness
+from window_harness import Display, Window, set_dpi
 
 if len(sys.argv) < 5:
     sys.exit(__doc__)
@@ -53,109 +51,6 @@ COLOURS = {"background": (23, 27, 33), "primary face": (30, 52, 67),
            "secondary frame": (62, 72, 85), "progress background": (38, 47, 59),
            "progress fill": (88, 187, 236), "disabled face": (30, 35, 42)}
 WS_CHILD_VISIBLE = 0x50000000
-
-
-def png_from_bmp(bmp, png):
-    """Our own capture (24-bit bottom-up BMP) as a PNG, and its pixels."""
-    data = bmp.read_bytes()
-    offset, = struct.unpack_from("<I", data, 10)
-    width, height = struct.unpack_from("<ii", data, 18)
-    stride = (width * 3 + 3) & ~3
-    rows = []
-    for y in range(height):
-        row = data[offset + (height - 1 - y) * stride:][:width * 3]
-        rows.append(bytes(b for i in range(0, len(row), 3) for b in (row[i + 2], row[i + 1], row[i])))
-    raw = b"".join(b"\0" + r for r in rows)
-
-    def chunk(kind, body):
-        return struct.pack(">I", len(body)) + kind + body + struct.pack(
-            ">I", zlib.crc32(kind + body) & 0xFFFFFFFF)
-
-    png.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
-                    + chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
-    return lambda x, y: tuple(rows[y][3 * x:3 * x + 3])
-
-
-class Display:
-    """Xvfb, and a wineserver whose programs draw on it."""
-
-    def __init__(self):
-        self.number = 90 + os.getpid() % 9
-        self.xvfb = subprocess.Popen(["Xvfb", f":{self.number}", "-screen", "0", "1600x1000x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        time.sleep(1)
-        os.environ["DISPLAY"] = f":{self.number}"
-        self.restart_wine()
-
-    @staticmethod
-    def restart_wine():
-        subprocess.run(["wineserver", "-k"], check=False, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], check=False, stderr=subprocess.DEVNULL)
-        harness.warm_wine()
-
-    def close(self):
-        subprocess.run(["wineserver", "-k"], check=False, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], check=False, stderr=subprocess.DEVNULL)
-        os.environ.pop("DISPLAY", None)
-        self.xvfb.terminate()
-        self.xvfb.wait()
-        harness.warm_wine()
-
-
-def set_dpi(dpi):
-    subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",
-                    "/t", "REG_DWORD", "/d", str(dpi), "/f"], check=True, capture_output=True)
-
-
-class Window:
-    """One NuvoSetup.exe without arguments, and the driver's view of it."""
-
-    def __init__(self, env=None):
-        full_env = {k: v for k, v in os.environ.items() if k not in harness.PROXY_VARIABLES}
-        full_env["WINEDEBUG"] = "-all"
-        full_env.update(env or {})
-        self.proc = subprocess.Popen(["wine", str(EXE)], env=full_env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.driver("wait", "30000")
-
-    def driver(self, *args, check=True):
-        run = subprocess.run(["wine", str(DRIVER), *args], capture_output=True,
-                             env=dict(os.environ, WINEDEBUG="-all"), timeout=60)
-        if check and run.returncode != 0:
-            raise AssertionError(f"window_driver {' '.join(args)}: {run.stderr.decode()}")
-        out = run.stdout.decode().strip()
-        return json.loads(out) if out else None
-
-    def dump(self):
-        return self.driver("dump")
-
-    def heading(self):
-        return self.dump()["children"][4]["text"]
-
-    def shot(self, name):
-        bmp = SHOTS / f"{name}.bmp"
-        self.driver("capture", "Z:" + str(bmp))
-        pixel = png_from_bmp(bmp, SHOTS / f"{name}.png")
-        bmp.unlink()
-        return pixel
-
-    def wait_for(self, predicate, timeout=60):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            state = self.dump()
-            if predicate(state):
-                return state
-            time.sleep(0.05)
-        raise AssertionError(f"the window never reached the state; last: {state}")
-
-    def exit_code(self, timeout=30):
-        return self.proc.wait(timeout)
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
 
 
 def texts(state):
@@ -210,7 +105,7 @@ class SetupWindow(unittest.TestCase):
         print(f"screenshots: {SHOTS}", file=sys.stderr)
 
     def open(self, **kw):
-        w = Window(**kw)
+        w = Window(EXE, DRIVER, SHOTS, **kw)
         self.addCleanup(w.kill)
         return w
 
@@ -303,6 +198,9 @@ class SetupWindow(unittest.TestCase):
         self.assertEqual(end["children"][DETAIL]["text"], INSTALLED[1])
         self.assertEqual(buttons(end), [("Установлено", False), ("Закрыть", True)])
         self.assertEqual(end["progress"]["pos"], 1000)
+        pixel = w.shot("install-installed")
+        self.assertEqual(pixel(28 + 5, 219 + 7), COLOURS["progress fill"])
+        self.assertEqual(pixel(418 + 2, 366 + 2), COLOURS["disabled face"])
         w.driver("click", "1002")
         self.assertEqual(w.exit_code(), 0)
 
@@ -324,6 +222,21 @@ class SetupWindow(unittest.TestCase):
         self.assertEqual(len(installer_requests), 1)
         self.assertEqual(len(self.record.read_text().splitlines()), 2)
         w.driver("key", "escape")
+        self.assertEqual(w.exit_code(), 0)
+
+    def test_a_whole_installation_at_144_dpi(self):
+        set_dpi(144)
+        self.addCleanup(set_dpi, 96)
+        self.fresh_cache()
+        self.server.load(scenario(drip=65536))
+        w = self.open(env=self.installer_env(sleep_ms=800))
+        w.driver("click", "1001")
+        _, headings = self.follow(w, "install-144dpi",
+                                  lambda s: s["children"][HEADING]["text"] == INSTALLED[0])
+        self.assertIn("Открываем мастер установки…", headings)
+        state = w.dump()
+        self.assertEqual(state["children"][8]["rect"], [627, 549, 261, 60])
+        w.driver("close")
         self.assertEqual(w.exit_code(), 0)
 
     def test_cancel_and_close_during_the_download_and_the_wizard(self):
