@@ -78,15 +78,26 @@ WIZARD = ("Nuvo 1.4.2: подпись проверена. Подтвердите
           "пройдите шаги мастера. Загрузчик дождётся его завершения.")
 
 
-def scenario(*manifest_before, drip=32768):
-    installer = {"status": 200, "headers": [["ETag", ETAG]], "body": {"file": str(TEST_INSTALLER)},
+def scenario(*manifest_before, drip=32768, installer_file=TEST_INSTALLER, signature=SIGNATURE):
+    installer = {"status": 200, "headers": [["ETag", ETAG]], "body": {"file": str(installer_file)},
                  "range": True}
     if drip:
         installer["drip"] = {"bytes": drip, "interval": 0.1}
     return harness.scenario(
         harness.route(HOST, harness.MANIFEST_PATH, *manifest_before,
-                      harness.manifest_response(VERSION, HOST, SIGNATURE)),
+                      harness.manifest_response(VERSION, HOST, signature)),
         harness.route(HOST, INSTALLER_PATH, installer))
+
+
+def padded_installer(folder, size=128 << 20):
+    """The test installer with data appended up to `size` (it still runs), so
+    that its verification lasts long enough to be seen; and its signature."""
+    path = folder / "padded-installer.exe"
+    with open(path, "wb") as out:
+        out.write(TEST_INSTALLER.read_bytes())
+        while out.tell() < size:
+            out.write(harness.generated_bytes(out.tell(), min(out.tell() + (1 << 22), size), 5))
+    return path, harness.sign(path, VERSION)
 
 
 class SetupWindow(unittest.TestCase):
@@ -228,12 +239,20 @@ class SetupWindow(unittest.TestCase):
         set_dpi(144)
         self.addCleanup(set_dpi, 96)
         self.fresh_cache()
-        self.server.load(scenario(drip=65536))
+        padded, signature = padded_installer(SHOTS)
+        self.addCleanup(padded.unlink)
+        self.server.load(scenario(drip=0, installer_file=padded, signature=signature))
         w = self.open(env=self.installer_env(sleep_ms=800))
         w.driver("click", "1001")
-        _, headings = self.follow(w, "install-144dpi",
-                                  lambda s: s["children"][HEADING]["text"] == INSTALLED[0])
+        seen, headings = self.follow(w, "install-144dpi",
+                                     lambda s: s["children"][HEADING]["text"] == INSTALLED[0])
         self.assertIn("Открываем мастер установки…", headings)
+        verifying = [s for s in seen if s["children"][HEADING]["text"] == "Проверяем цифровую подпись…"]
+        self.assertTrue(verifying, headings)
+        self.assertEqual(verifying[0]["children"][DETAIL]["text"],
+                         "Проверяем подпись издателя и подписанную версию. Непроверенный файл не "
+                         "будет запущен.")
+        self.assertEqual(verifying[0]["progress"]["pos"], 1000)
         state = w.dump()
         self.assertEqual(state["children"][8]["rect"], [627, 549, 261, 60])
         w.driver("close")
