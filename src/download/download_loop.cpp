@@ -41,12 +41,11 @@ struct Body {
 
 class Loop {
  public:
-  explicit Loop(const DownloadJob& job)
-      : job_(job),
-        buffer_(kDownloadBufferSize),
-        transport_deadline_(std::chrono::steady_clock::now() + job.deadline) {
+  explicit Loop(const DownloadJob& job) : job_(job), buffer_(kDownloadBufferSize) {
     const auto start = std::chrono::steady_clock::now();
-    elapsed_ = job.elapsed ? job.elapsed : [start] { return std::chrono::steady_clock::now() - start; };
+    transport_deadline_ = start + job.deadline;
+    elapsed_ =
+        job.elapsed ? job.elapsed : [start] { return std::chrono::steady_clock::now() - start; };
   }
 
   SetupResult<void> run() {
@@ -72,9 +71,9 @@ class Loop {
       }
       report(offset, state.total);
 
-      auto response = send_request(job_.client, job_.repository, job_.url,
-                                   RangeRequest{offset, state.validator}, job_.cancel,
-                                   transport_deadline_);
+      auto response =
+          send_request(job_.client, job_.repository, job_.url,
+                       RangeRequest{offset, state.validator}, job_.cancel, transport_deadline_);
       if (!response) {
         if (response.error().kind != SetupErrorKind::DownloadFailed) return Failure{response.error()};
         if (auto r = attempts_.back_off(job_.cancel); !r) return r;

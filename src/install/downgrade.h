@@ -12,9 +12,6 @@
 
 namespace nuvo {
 
-inline constexpr std::string_view kUninstallKeyPath =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Nuvo";
-inline constexpr std::u16string_view kUpgradeCode = u"{7A3C9E21-4D6B-5F08-9C1E-2B7D40A6E5F3}";
 inline constexpr std::string_view kProductName = "Nuvo";
 inline constexpr std::uint32_t kMaxRelatedProducts = 127;
 

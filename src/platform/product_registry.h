@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace nuvo {
@@ -19,6 +20,12 @@ inline constexpr std::uint32_t kWinPathNotFound = 3;
 inline constexpr std::uint32_t kWinMoreData = 234;
 inline constexpr std::uint32_t kWinNoMoreItems = 259;
 inline constexpr std::uint32_t kWinUnsupportedType = 1630;
+
+// Where the product registers itself: its uninstall key (in each hive and
+// view) and the upgrade code its Windows Installer packages share.
+inline constexpr std::string_view kUninstallKeyPath =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Nuvo";
+inline constexpr std::u16string_view kUpgradeCode = u"{7A3C9E21-4D6B-5F08-9C1E-2B7D40A6E5F3}";
 
 inline constexpr std::size_t kRegistryValueBytes = 2048;
 inline constexpr std::size_t kProductCodeUnits = 39;

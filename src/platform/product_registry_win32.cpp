@@ -3,7 +3,6 @@
 #include <string>
 #include <utility>
 
-#include "install/downgrade.h"
 #include "platform/product_registry.h"
 #include "platform/scoped_handle.h"
 #include "platform/win32_support.h"

@@ -228,7 +228,7 @@ void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame) {
   DeleteObject(brush);
 }
 
-void paint_button(const SetupControls& c, const DRAWITEMSTRUCT& item) {
+void paint_button(const DRAWITEMSTRUCT& item) {
   const bool primary = item.CtlID == kPrimaryId;
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
   COLORREF face = primary ? kPrimaryFace : kSecondaryFace;
@@ -256,7 +256,6 @@ void paint_button(const SetupControls& c, const DRAWITEMSTRUCT& item) {
     InflateRect(&focus, -4, -4);
     DrawFocusRect(item.hDC, &focus);
   }
-  static_cast<void>(c);
 }
 
 LRESULT control_colours(const WindowState& state, WPARAM wparam, LPARAM lparam) {
@@ -324,8 +323,7 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_CTLCOLOREDIT:
       return control_colours(*state, wparam, lparam);
     case WM_DRAWITEM:
-      if (state->controls)
-        paint_button(*state->controls, *reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+      if (state->controls) paint_button(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
       return 1;
     case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(lparam);
