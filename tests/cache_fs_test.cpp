@@ -112,7 +112,7 @@ TEST(CacheLock, FirstRunCreatesTheLayout) {
   for (const auto& dir : lock->directories) EXPECT_TRUE(dir.valid());
   EXPECT_TRUE(lock->lock_file.valid());
 
-  auto paths = release_paths(root, kVersion, kUrl, kSignature);
+  auto paths = release_paths(os_cache_fs(), root, kVersion, kUrl, kSignature);
   ASSERT_TRUE(paths) << paths.error().detail;
   const std::string release = join_path(root, release_dir_name(kVersion, kUrl, kSignature));
   EXPECT_TRUE(fs::is_directory(release));
@@ -126,7 +126,7 @@ TEST(CacheLock, FirstRunCreatesTheLayout) {
   EXPECT_FALSE(lock->lock_file.valid());
   EXPECT_TRUE(lock->directories.empty());
   EXPECT_EQ(fs::file_size(scratch.file("NuvoSetup/cache/download.lock")), 0u);
-  EXPECT_TRUE(release_paths(root, kVersion, kUrl, kSignature));
+  EXPECT_TRUE(release_paths(os_cache_fs(), root, kVersion, kUrl, kSignature));
 }
 
 TEST(CacheLock, SecondHolderInThisProcessIsBusyUntilReleased) {
@@ -280,7 +280,7 @@ struct UnsafeCase {
 std::optional<SetupErrorKind> release_paths_in(const std::string& root) {
   auto lock = open_cache(root);
   if (!lock) return lock.error().kind;
-  return kind_of(release_paths(root, kVersion, kUrl, kSignature));
+  return kind_of(release_paths(os_cache_fs(), root, kVersion, kUrl, kSignature));
 }
 
 std::string release_dir_in(const std::string& root) {

@@ -43,7 +43,7 @@ std::string if_range_of(const test::RecordedRequest& r) {
 // One release directory with the download loop's inputs around it.
 struct LoopFixture {
   test::ScratchDir dir;
-  ReleasePaths paths = release_paths(dir.path(), "1.4.2", "u", "s").value();
+  ReleasePaths paths = release_paths(os_cache_fs(), dir.path(), "1.4.2", "u", "s").value();
   Url url = *parse_url("https://" + std::string(config::kReleaseHost) +
                        "/graycrane42/nuvo/releases/download/v1.4.2/Nuvo_1.4.2_x64-setup.exe");
   FakeTransport fake;
@@ -53,16 +53,16 @@ struct LoopFixture {
   std::chrono::seconds now{0};
 
   SetupResult<void> run(bool fake_clock = false) {
-    DownloadJob job{fake, "graycrane42/nuvo", url, paths, "1.4.2", cancel, sink};
+    DownloadJob job{fake, "graycrane42/nuvo", url, paths, os_cache_fs(), "1.4.2", cancel, sink};
     if (fake_clock) job.elapsed = [this] { return now; };
     return download_installer(job);
   }
   std::string part() const { return test::read_file(paths.part); }
-  PartialState state() const { return read_state(paths.state); }
+  PartialState state() const { return read_state(os_cache_fs(), paths.state); }
   void keep(const std::string& content, PartialState s) {
     dir.write("unused", "");
     test::write_file(paths.part, content);
-    ASSERT_TRUE(write_state(paths.state, s));
+    ASSERT_TRUE(write_state(os_cache_fs(), test::no_cancel(), paths.state, s));
   }
 };
 
@@ -188,7 +188,7 @@ TEST(DownloadLoop, OpenEndedRangeForAFullSizedPart) {
     ASSERT_TRUE(part);
     ASSERT_TRUE(part->truncate(kMaxPackageSize));  // sparse: no blocks written
   }
-  ASSERT_TRUE(write_state(f.paths.state, {kEtag, kMaxPackageSize}));
+  ASSERT_TRUE(write_state(os_cache_fs(), test::no_cancel(), f.paths.state, {kEtag, kMaxPackageSize}));
   f.fake.answers.push_back(answer(416, {{"Content-Range", "bytes */536870912"}}));
   ASSERT_TRUE(f.run());
   ASSERT_EQ(f.fake.requests.size(), 1u);
@@ -296,7 +296,7 @@ TEST(PackageRun, AFinishedPartThatFailsItsCheckIsDiscarded) {
   EXPECT_EQ(r.error().kind, SetupErrorKind::SignatureInvalid);
   const std::string dir = f.release_dir();
   EXPECT_EQ(file_size(join_path(dir, "installer.part")), 0u);
-  EXPECT_EQ(read_state(join_path(dir, "resume.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), join_path(dir, "resume.json")), PartialState{});
   EXPECT_FALSE(file_size(join_path(dir, "NuvoInstaller.exe")));
   // Not locked any more; the next run downloads from byte 0.
   f.serve(f.package);
@@ -315,7 +315,7 @@ TEST(PackageRun, CancelDuringTheCheckKeepsTheBytes) {
   EXPECT_EQ(r.error().kind, SetupErrorKind::DownloadCancelled);
   const std::string dir = f.release_dir();
   EXPECT_EQ(test::read_file(join_path(dir, "installer.part")), f.package);
-  EXPECT_EQ(read_state(join_path(dir, "resume.json")).validator, kEtag);
+  EXPECT_EQ(read_state(os_cache_fs(), join_path(dir, "resume.json")).validator, kEtag);
 }
 
 TEST(PackageRun, CancelledBeforeItStartsTouchesNothing) {

@@ -169,23 +169,23 @@ TEST(ResumeState, ReadsFilesUpToTheCap) {
   };
   for (const auto& c : cases) {
     const std::string path = dir.write("resume.json", c.content);
-    EXPECT_EQ(read_state(path), c.expected) << c.name;
+    EXPECT_EQ(read_state(os_cache_fs(), path), c.expected) << c.name;
   }
 
-  EXPECT_EQ(read_state(dir.file("missing.json")), PartialState{});
-  EXPECT_EQ(read_state(dir.file("no-such-dir/resume.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), dir.file("missing.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), dir.file("no-such-dir/resume.json")), PartialState{});
   std::filesystem::create_directory(dir.file("dir.json"));
-  EXPECT_EQ(read_state(dir.file("dir.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), dir.file("dir.json")), PartialState{});
 
   // A second link makes the record untrustworthy.
   const std::string linked = dir.write("linked.json", record);
   std::filesystem::create_hard_link(linked, dir.file("other.json"));
-  EXPECT_EQ(read_state(linked), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), linked), PartialState{});
 #ifndef _WIN32
   // Wine cannot create symbolic links; the native run covers them.
   const std::string target = dir.write("target.json", record);
   std::filesystem::create_symlink(target, dir.file("symlink.json"));
-  EXPECT_EQ(read_state(dir.file("symlink.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), dir.file("symlink.json")), PartialState{});
 #endif
 }
 
@@ -213,9 +213,9 @@ TEST(ResumeState, WriteReplacesTheRecordThroughTheTemporaryFile) {
     if (c.before) dir.write("resume.json", *c.before);
     if (c.stale_temporary) dir.write("resume.tmp", *c.stale_temporary);
 
-    ASSERT_TRUE(write_state(path, c.written)) << c.name;
+    ASSERT_TRUE(write_state(os_cache_fs(), test::no_cancel(), path, c.written)) << c.name;
     EXPECT_EQ(slurp(path), format_state(c.written)) << c.name;
-    EXPECT_EQ(read_state(path), c.written) << c.name;
+    EXPECT_EQ(read_state(os_cache_fs(), path), c.written) << c.name;
     EXPECT_FALSE(std::filesystem::exists(temporary)) << c.name;
   }
 }
@@ -239,7 +239,7 @@ TEST(ResumeState, FailedWriteLeavesTheOldRecord) {
       dir.write("resume.tmp", "stale");
       std::filesystem::create_hard_link(dir.file("resume.tmp"), dir.file("elsewhere"));
     }
-    const auto r = write_state(path, state("\"new\"", 2));
+    const auto r = write_state(os_cache_fs(), test::no_cancel(), path, state("\"new\"", 2));
     ASSERT_FALSE(r) << c.name;
     EXPECT_EQ(r.error().kind, c.expected) << c.name;
     EXPECT_EQ(slurp(path), old_record) << c.name;
@@ -251,7 +251,7 @@ TEST(ResumeState, FailedWriteLeavesTheOldRecord) {
   // The record itself cannot be replaced: the temporary file stays behind.
   ScratchDir dir;
   std::filesystem::create_directory(dir.file("resume.json"));
-  const auto r = write_state(dir.file("resume.json"), state("\"new\"", 2));
+  const auto r = write_state(os_cache_fs(), test::no_cancel(), dir.file("resume.json"), state("\"new\"", 2));
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind, SetupErrorKind::StorageFailed);
   EXPECT_EQ(slurp(dir.file("resume.tmp")), format_state(state("\"new\"", 2)));
@@ -261,7 +261,7 @@ TEST(ResumeState, FailedWriteLeavesTheOldRecord) {
   ScratchDir linked;
   const std::string target = linked.write("target", old_record);
   std::filesystem::create_symlink(target, linked.file("resume.json"));
-  const auto through_link = write_state(linked.file("resume.json"), PartialState{});
+  const auto through_link = write_state(os_cache_fs(), test::no_cancel(), linked.file("resume.json"), PartialState{});
   ASSERT_FALSE(through_link);
   EXPECT_EQ(through_link.error().kind, SetupErrorKind::ChannelMisconfigured);
   EXPECT_EQ(slurp(target), old_record);
@@ -283,20 +283,20 @@ TEST(ResumeState, ResetEmptiesThePartAndTheRecord) {
     ScratchDir dir;
     if (c.part) dir.write("installer.part", *c.part);
     if (c.record) dir.write("resume.json", *c.record);
-    ASSERT_TRUE(reset_partial(dir.file("installer.part"), dir.file("resume.json"))) << c.name;
+    ASSERT_TRUE(reset_partial(os_cache_fs(), test::no_cancel(), dir.file("installer.part"), dir.file("resume.json"))) << c.name;
     EXPECT_EQ(file_size(dir.file("installer.part")), 0u) << c.name;
     EXPECT_EQ(slurp(dir.file("resume.json")), R"({"validator":null,"total":null})") << c.name;
-    EXPECT_EQ(read_state(dir.file("resume.json")), PartialState{}) << c.name;
+    EXPECT_EQ(read_state(os_cache_fs(), dir.file("resume.json")), PartialState{}) << c.name;
   }
 
   // An installer.part that cannot be opened stops the reset before the record changes.
   ScratchDir dir;
   std::filesystem::create_directory(dir.file("installer.part"));
   const std::string record = dir.write("resume.json", R"({"validator":"\"v\"","total":9})");
-  const auto r = reset_partial(dir.file("installer.part"), record);
+  const auto r = reset_partial(os_cache_fs(), test::no_cancel(), dir.file("installer.part"), record);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind, SetupErrorKind::StorageFailed);
-  EXPECT_EQ(read_state(record), state("\"v\"", 9));
+  EXPECT_EQ(read_state(os_cache_fs(), record), state("\"v\"", 9));
 }
 
 }  // namespace

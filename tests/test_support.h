@@ -1,6 +1,7 @@
 // Shared helpers for the unit tests: fixtures and scratch files.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,12 @@ std::string read_file(const std::string& path);  // empty when missing
 void write_file(const std::string& path, std::string_view content);
 // The one subdirectory of `dir` (a release directory), or empty.
 std::string only_subdirectory(const std::string& dir);
+
+// A cancel flag that is never set.
+inline const std::atomic<bool>& no_cancel() {
+  static const std::atomic<bool> never{false};
+  return never;
+}
 
 // A fresh directory that is removed with everything in it at destruction.
 class ScratchDir {

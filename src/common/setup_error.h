@@ -32,6 +32,10 @@ struct SetupError {
   // What the HTTP client or the operating system said. Kept for debugging,
   // never shown: users only ever see message().
   std::string detail;
+  // The operating system refused because another program holds the file for
+  // a moment (a virus scanner looking at a file just written): worth another
+  // try. Set only by the cache file operations.
+  bool transient = false;
 
   SetupError(SetupErrorKind k, std::string d = {}) : kind(k), detail(std::move(d)) {}
   std::string_view message() const { return setup_error_message(kind); }

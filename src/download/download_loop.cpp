@@ -52,8 +52,8 @@ class Loop {
     for (;;) {
       if (past_deadline()) return fail(SetupErrorKind::DownloadFailed, "deadline passed");
 
-      PartialState state = read_state(job_.paths.state);
-      const std::uint64_t size = file_size(job_.paths.part).value_or(0);
+      PartialState state = read_state(job_.fs, job_.paths.state);
+      const std::uint64_t size = job_.fs.file_size(job_.paths.part).value_or(0);
       std::uint64_t offset = 0;
       switch (judge_partial(size, state)) {
         case ResumeDecision::FailTooLarge:
@@ -123,16 +123,20 @@ class Loop {
       job_.progress({Stage::Downloading, std::string(job_.version), downloaded, total});
   }
 
-  SetupResult<void> reset() const { return reset_partial(job_.paths.part, job_.paths.state); }
+  SetupResult<void> reset() const {
+    return reset_partial(job_.fs, job_.cancel, job_.paths.part, job_.paths.state);
+  }
 
   // Streams one response body to installer.part through the one buffer.
   SetupResult<Body> store(HttpResponse& response, const ClassifiedResponse& c) {
-    auto file = open_file_write(job_.paths.part, c.offset != 0);
+    auto file = job_.fs.open_file_write(job_.paths.part, c.offset != 0);
     if (!file) return Failure{std::move(file).error()};
     if (c.offset == 0) {
       if (auto r = file->truncate(0); !r) return Failure{r.error()};
     }
-    if (auto r = write_state(job_.paths.state, PartialState{c.validator, c.total}); !r)
+    if (auto r = write_state(job_.fs, job_.cancel, job_.paths.state,
+                             PartialState{c.validator, c.total});
+        !r)
       return Failure{r.error()};
 
     Body body;

@@ -24,6 +24,7 @@ struct DownloadJob {
   std::string_view repository;
   const Url& url;
   const ReleasePaths& paths;
+  CacheFs& fs;
   std::string_view version;
   const std::atomic<bool>& cancel;
   const ProgressSink& progress;

@@ -1,21 +1,43 @@
 #include "download/package.h"
 
 #include "download/download_loop.h"
+#include "download/patience.h"
 #include "download/resume_state.h"
 #include "signature/signature.h"
 
 namespace nuvo {
 namespace {
 
+// A cache file as the signature check reads it; a failed read is kept so the
+// run reports the file system's own error.
+class CacheFileReader final : public ByteReader {
+ public:
+  explicit CacheFileReader(CacheFile& file) : file_(file) {}
+  Result<std::size_t, OsError> read(std::span<std::uint8_t> buffer) override {
+    auto got = file_.read(buffer);
+    if (got) return *got;
+    error = got.error();
+    return Failure{OsError{0, got.error().detail}};
+  }
+  std::optional<SetupError> error;
+
+ private:
+  CacheFile& file_;
+};
+
 class Run {
  public:
   Run(ChannelClient& client, const std::atomic<bool>& cancel, const ProgressSink& progress,
       const PackageOptions& options)
-      : client_(client), cancel_(cancel), progress_(progress), options_(options) {}
+      : client_(client),
+        cancel_(cancel),
+        progress_(progress),
+        options_(options),
+        fs_(options.fs ? *options.fs : os_cache_fs()) {}
 
   SetupResult<VerifiedPackage> run() {
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
-    auto lock = open_cache(client_.cache_dir);
+    auto lock = fs_.open_cache(client_.cache_dir);
     if (!lock) return Failure{std::move(lock).error()};
     report(Stage::Resolving, 0, std::nullopt);
 
@@ -23,8 +45,8 @@ class Run {
     if (!release) return Failure{std::move(release).error()};
     version_ = release->version;
 
-    auto paths = release_paths(client_.cache_dir, release->version, release->installer_url.href(),
-                               release->signature_text);
+    auto paths = release_paths(fs_, client_.cache_dir, release->version,
+                               release->installer_url.href(), release->signature_text);
     if (!paths) return Failure{std::move(paths).error()};
 
     auto reused = reuse(*release, *paths);
@@ -52,65 +74,82 @@ class Run {
     progress_(p);
   }
 
-  // A NuvoInstaller.exe that still verifies is used as it is; one that does
-  // not is deleted. Empty when there is nothing to reuse.
-  SetupResult<std::optional<CacheFile>> reuse(const Release& release, const ReleasePaths& paths) {
-    if (auto r = check_not_link(paths.installer); !r) return Failure{r.error()};
-    if (!file_size(paths.installer)) return std::optional<CacheFile>();
-
-    auto file = open_file_read(paths.installer);
+  // Opens `path` for reading and checks it through that handle, which is
+  // kept: on Windows nobody can change the file while it is open. The check
+  // after the move is not reported.
+  SetupResult<CacheFile> open_verified(const Release& release, const std::string& path,
+                                       bool reported = true) {
+    auto file = fs_.open_file_read(path);
     if (!file) return Failure{std::move(file).error()};
     const auto size = file->size();
     if (!size) return Failure{size.error()};
-    report(Stage::Verifying, *size, *size);
+    if (reported) report(Stage::Verifying, *size, *size);
+    CacheFileReader reader(*file);
+    if (auto r = verify_stream(release.signature, reader, *size, cancel_); !r)
+      return Failure{reader.error ? *reader.error : r.error()};
+    return std::move(file).value();
+  }
 
-    auto verified = verify_file(release.signature, paths.installer, cancel_);
-    if (verified) return std::optional<CacheFile>(std::move(file).value());
-    if (verified.error().kind == SetupErrorKind::DownloadCancelled) return Failure{verified.error()};
-    file->close();  // before deleting it
-    if (auto r = delete_file(paths.installer); !r) return Failure{r.error()};
+  // A NuvoInstaller.exe that still verifies is used as it is; one that does
+  // not is deleted. Empty when there is nothing to reuse.
+  SetupResult<std::optional<CacheFile>> reuse(const Release& release, const ReleasePaths& paths) {
+    if (auto r = fs_.check_not_link(paths.installer); !r) return Failure{r.error()};
+    if (!fs_.file_size(paths.installer)) return std::optional<CacheFile>();
+
+    auto verified = open_verified(release, paths.installer);
+    if (verified) return std::optional<CacheFile>(std::move(verified).value());
+    if (verified.error().kind == SetupErrorKind::DownloadCancelled ||
+        verified.error().kind == SetupErrorKind::StorageFailed)
+      return Failure{verified.error()};
+    if (auto r = patiently(fs_, cancel_, [&] { return fs_.delete_file(paths.installer); }); !r)
+      return Failure{r.error()};
     return std::optional<CacheFile>();
   }
 
   // Downloads, verifies, moves into place and verifies again.
   SetupResult<CacheFile> download(const Release& release, const ReleasePaths& paths) {
-    const DownloadJob job{*client_.http, client_.settings.repository, release.installer_url,
-                          paths,         version_,                    cancel_,
-                          progress_,     options_.download_deadline};
+    const DownloadJob job{*client_.http, client_.settings.repository,
+                          release.installer_url, paths,
+                          fs_, version_,
+                          cancel_, progress_,
+                          options_.download_deadline};
     if (auto r = download_installer(job); !r) return Failure{r.error()};
 
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
-    const auto size = file_size(paths.part);
-    if (!size) return fail(SetupErrorKind::StorageFailed, "size of the finished part");
-    report(Stage::Verifying, *size, *size);
-    if (auto r = verify_file(release.signature, paths.part, cancel_); !r) {
-      if (r.error().kind == SetupErrorKind::DownloadCancelled) return Failure{r.error()};
+    auto part = open_verified(release, paths.part);
+    if (!part) {
+      const auto kind = part.error().kind;
+      if (kind == SetupErrorKind::DownloadCancelled || kind == SetupErrorKind::StorageFailed)
+        return Failure{part.error()};
       // A finished file that fails its check is never kept.
-      if (auto reset = reset_partial(paths.part, paths.state); !reset) return Failure{reset.error()};
-      return Failure{r.error()};
+      if (auto reset = reset_partial(fs_, cancel_, paths.part, paths.state); !reset)
+        return Failure{reset.error()};
+      return Failure{part.error()};
     }
+    part->close();  // before moving it
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
 
     if (auto r = finalize(paths); !r) return Failure{r.error()};
-    auto file = open_file_read(paths.installer);
-    if (!file) return Failure{std::move(file).error()};
-    if (auto r = verify_file(release.signature, paths.installer, cancel_); !r)
-      return Failure{r.error()};
-    return std::move(file).value();
+    return open_verified(release, paths.installer, false);
   }
 
-  static SetupResult<void> finalize(const ReleasePaths& paths) {
+  SetupResult<void> finalize(const ReleasePaths& paths) {
     const auto storage = [](const SetupError& e) {
+      if (e.kind == SetupErrorKind::DownloadCancelled) return Failure{e};
       return fail(SetupErrorKind::StorageFailed, e.detail);
     };
-    if (auto r = check_not_link(paths.installer); !r) return storage(r.error());
-    if (auto r = check_not_link(paths.part); !r) return storage(r.error());
-    if (file_size(paths.installer)) {
-      if (auto r = delete_file(paths.installer); !r) return storage(r.error());
+    const auto settled = [&](auto op) { return patiently(fs_, cancel_, op); };
+    if (auto r = fs_.check_not_link(paths.installer); !r) return storage(r.error());
+    if (auto r = fs_.check_not_link(paths.part); !r) return storage(r.error());
+    if (fs_.file_size(paths.installer)) {
+      if (auto r = settled([&] { return fs_.delete_file(paths.installer); }); !r)
+        return storage(r.error());
     }
-    if (auto r = move_file(paths.part, paths.installer); !r) return storage(r.error());
-    if (file_size(paths.state)) {
-      if (auto r = delete_file(paths.state); !r) return storage(r.error());
+    if (auto r = settled([&] { return fs_.move_file(paths.part, paths.installer); }); !r)
+      return storage(r.error());
+    if (fs_.file_size(paths.state)) {
+      if (auto r = settled([&] { return fs_.delete_file(paths.state); }); !r)
+        return storage(r.error());
     }
     return {};
   }
@@ -119,6 +158,7 @@ class Run {
   const std::atomic<bool>& cancel_;
   const ProgressSink& progress_;
   const PackageOptions& options_;
+  CacheFs& fs_;
   std::string version_;
 };
 

@@ -27,6 +27,7 @@ struct VerifiedPackage {
 
 struct PackageOptions {
   std::chrono::seconds download_deadline = kDownloadDeadline;
+  CacheFs* fs = &os_cache_fs();
 };
 
 SetupResult<VerifiedPackage> prepare_package(ChannelClient& client, const std::atomic<bool>& cancel,

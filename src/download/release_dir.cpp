@@ -21,11 +21,11 @@ std::string release_dir_name(std::string_view version, std::string_view url_text
   return name;
 }
 
-SetupResult<ReleasePaths> release_paths(std::string_view root, std::string_view version,
+SetupResult<ReleasePaths> release_paths(CacheFs& fs, std::string_view root, std::string_view version,
                                         std::string_view url_text,
                                         std::string_view signature_text) {
   const std::string dir_path = join_path(root, release_dir_name(version, url_text, signature_text));
-  auto dir = ensure_directory(dir_path);
+  auto dir = fs.ensure_directory(dir_path);
   if (!dir) return Failure{std::move(dir).error()};
   return ReleasePaths{std::move(dir).value(), join_path(dir_path, kPartFileName),
                       join_path(dir_path, kInstallerFileName), join_path(dir_path, kStateFileName)};

@@ -27,7 +27,7 @@ struct ReleasePaths {
 
 // Creates the release directory under `root` when needed and opens it.
 // ChannelMisconfigured for an unsafe object, StorageFailed otherwise.
-SetupResult<ReleasePaths> release_paths(std::string_view root, std::string_view version,
+SetupResult<ReleasePaths> release_paths(CacheFs& fs, std::string_view root, std::string_view version,
                                         std::string_view url_text, std::string_view signature_text);
 
 }  // namespace nuvo

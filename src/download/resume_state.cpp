@@ -5,6 +5,7 @@
 #include <set>
 
 #include "common/limits.h"
+#include "download/patience.h"
 #include "platform/cache_fs.h"
 
 namespace nuvo {
@@ -189,9 +190,9 @@ std::string format_state(const PartialState& state) {
   return out;
 }
 
-PartialState read_state(std::string_view path) {
-  if (!check_not_link(path)) return {};
-  auto file = open_file_read(path);
+PartialState read_state(CacheFs& fs, std::string_view path) {
+  if (!fs.check_not_link(path)) return {};
+  auto file = fs.open_file_read(path);
   if (!file) return {};
   // One byte more than allowed tells an oversized record from a full one.
   std::array<std::uint8_t, kMaxStateFileSize + 1> buffer{};
@@ -215,14 +216,15 @@ std::string temporary_state_path(std::string_view state_path) {
   return std::string(has_extension ? state_path.substr(0, dot) : state_path) + ".tmp";
 }
 
-SetupResult<void> write_state(std::string_view path, const PartialState& state) {
+SetupResult<void> write_state(CacheFs& fs, const std::atomic<bool>& cancel, std::string_view path,
+                              const PartialState& state) {
   const std::string temporary = temporary_state_path(path);
-  if (auto r = check_not_link(path); !r) return r;
-  if (auto r = check_not_link(temporary); !r) return r;
+  if (auto r = fs.check_not_link(path); !r) return r;
+  if (auto r = fs.check_not_link(temporary); !r) return r;
   const std::string text = format_state(state);
 
   {
-    auto file = open_file_write(temporary, false);
+    auto file = patiently(fs, cancel, [&] { return fs.open_file_write(temporary, false); });
     if (!file) return Failure{std::move(file).error()};
     if (auto r = file->truncate(0); !r) return r;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
@@ -230,19 +232,20 @@ SetupResult<void> write_state(std::string_view path, const PartialState& state) 
     if (auto r = file->flush(); !r) return r;
   }
 
-  if (file_size(path)) {
-    if (auto r = delete_file(path); !r) return r;
-  }
-  return move_file(temporary, path);
+  // The move replaces the old record in one step. Deleting it first would
+  // leave no record at all after a crash or a failed move in between, and the
+  // next run would throw away every byte kept in installer.part.
+  return patiently(fs, cancel, [&] { return fs.move_file(temporary, path); });
 }
 
-SetupResult<void> reset_partial(std::string_view part_path, std::string_view state_path) {
-  if (auto r = check_not_link(part_path); !r) return r;
-  auto part = open_file_write(part_path, false);
+SetupResult<void> reset_partial(CacheFs& fs, const std::atomic<bool>& cancel,
+                                std::string_view part_path, std::string_view state_path) {
+  if (auto r = fs.check_not_link(part_path); !r) return r;
+  auto part = patiently(fs, cancel, [&] { return fs.open_file_write(part_path, false); });
   if (!part) return Failure{std::move(part).error()};
   if (auto r = part->truncate(0); !r) return r;
   if (auto r = part->flush(); !r) return r;
-  if (auto r = write_state(state_path, PartialState{}); !r) return r;
+  if (auto r = write_state(fs, cancel, state_path, PartialState{}); !r) return r;
   part->close();
   return {};
 }

@@ -2,6 +2,7 @@
 // a later run can ask for the rest of the same file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "common/setup_error.h"
+#include "platform/cache_fs.h"
 
 namespace nuvo {
 
@@ -31,18 +33,21 @@ std::string format_state(const PartialState& state);
 
 // Never fails: a missing, oversized, malformed, linked or unreadable record is
 // the empty state.
-PartialState read_state(std::string_view path);
+PartialState read_state(CacheFs& fs, std::string_view path);
 
 // The state path with its extension replaced by "tmp": resume.json -> resume.tmp.
 std::string temporary_state_path(std::string_view state_path);
 
 // Writes the temporary file, flushes it and moves it over the record, so a
-// crash leaves the old record, none, or the new one, never half of one.
-// StorageFailed, or ChannelMisconfigured for an unsafe object.
-SetupResult<void> write_state(std::string_view path, const PartialState& state);
+// crash or a failed move leaves the old record or the new one, never half of
+// one and never none. StorageFailed, or ChannelMisconfigured for an unsafe
+// object; DownloadCancelled while waiting out another program's hold.
+SetupResult<void> write_state(CacheFs& fs, const std::atomic<bool>& cancel, std::string_view path,
+                              const PartialState& state);
 
 // Gives up the kept bytes: installer.part emptied, the empty state recorded.
-SetupResult<void> reset_partial(std::string_view part_path, std::string_view state_path);
+SetupResult<void> reset_partial(CacheFs& fs, const std::atomic<bool>& cancel,
+                                std::string_view part_path, std::string_view state_path);
 
 // What to do with the bytes already in installer.part before a request.
 enum class ResumeDecision {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,29 +19,45 @@ namespace nuvo {
 
 inline constexpr std::string_view kLockFileName = "download.lock";
 
+// An open file as the cache code sees it: the operating system's file, or an
+// in-memory one in tests that fail its calls on purpose.
+class FileIo {
+ public:
+  virtual ~FileIo() = default;
+  virtual SetupResult<std::uint64_t> size() const = 0;
+  virtual SetupResult<std::size_t> read(std::span<std::uint8_t> buffer) = 0;
+  virtual SetupResult<void> write_all(std::span<const std::uint8_t> bytes) = 0;
+  virtual SetupResult<void> truncate(std::uint64_t length) = 0;
+  virtual SetupResult<void> flush() = 0;
+  // The operating system's handle; none for other files.
+  virtual const FileHandle* os_handle() const { return nullptr; }
+};
+
 // An open regular file of the cache with exactly one link. Failures are
 // StorageFailed with the operating system's description.
 class CacheFile {
  public:
   CacheFile() = default;
-  explicit CacheFile(FileHandle handle) : handle_(std::move(handle)) {}
+  explicit CacheFile(FileHandle handle);
+  explicit CacheFile(std::unique_ptr<FileIo> io) : io_(std::move(io)) {}
 
-  bool valid() const { return handle_.valid(); }
-  const FileHandle& handle() const { return handle_; }
-  void close() { handle_.reset(); }
+  bool valid() const { return io_ != nullptr; }
+  // Invalid unless this is an open file of the operating system.
+  const FileHandle& handle() const;
+  void close() { io_.reset(); }
 
-  SetupResult<std::uint64_t> size() const;
+  SetupResult<std::uint64_t> size() const { return io_->size(); }
   // Up to buffer.size() bytes from the current position; 0 at the end.
-  SetupResult<std::size_t> read(std::span<std::uint8_t> buffer);
+  SetupResult<std::size_t> read(std::span<std::uint8_t> buffer) { return io_->read(buffer); }
   // Every byte or a failure; a write that takes nothing is a failure.
-  SetupResult<void> write_all(std::span<const std::uint8_t> bytes);
+  SetupResult<void> write_all(std::span<const std::uint8_t> bytes) { return io_->write_all(bytes); }
   // Sets the length; the position stays where it is.
-  SetupResult<void> truncate(std::uint64_t length);
+  SetupResult<void> truncate(std::uint64_t length) { return io_->truncate(length); }
   // Down to the disk.
-  SetupResult<void> flush();
+  SetupResult<void> flush() { return io_->flush(); }
 
  private:
-  FileHandle handle_;
+  std::unique_ptr<FileIo> io_;
 };
 
 // An open directory, held for as long as the run works inside it.
@@ -96,13 +114,35 @@ SetupResult<CacheFile> open_file_read(std::string_view path);
 // `append`, else at the start. Others may read and write, not delete.
 SetupResult<CacheFile> open_file_write(std::string_view path, bool append);
 
-// Replaces an existing `to`.
+// Replaces an existing `to`, and is on the disk when it returns: the move is
+// written through (on POSIX the directory is flushed after the rename).
 SetupResult<void> move_file(std::string_view from, std::string_view to);
 SetupResult<void> delete_file(std::string_view path);
 
 // The size recorded for the object at `path` itself (0 for a directory);
 // empty when its metadata cannot be read.
 std::optional<std::uint64_t> file_size(std::string_view path);
+
+// The file operations the download and the package run use, as one
+// interface: the functions above behind it, or an in-memory file system in
+// tests that fails any call or stops between two calls as a crash would.
+class CacheFs {
+ public:
+  virtual ~CacheFs() = default;
+  virtual SetupResult<CacheLock> open_cache(std::string_view root) = 0;
+  virtual SetupResult<void> check_not_link(std::string_view path) = 0;
+  virtual SetupResult<CacheDirectory> ensure_directory(std::string_view path) = 0;
+  virtual SetupResult<CacheFile> open_file_read(std::string_view path) = 0;
+  virtual SetupResult<CacheFile> open_file_write(std::string_view path, bool append) = 0;
+  virtual SetupResult<void> move_file(std::string_view from, std::string_view to) = 0;
+  virtual SetupResult<void> delete_file(std::string_view path) = 0;
+  virtual std::optional<std::uint64_t> file_size(std::string_view path) = 0;
+  // Waits before another attempt at a refused operation.
+  virtual void pause(std::chrono::milliseconds how_long) = 0;
+};
+
+// The operating system's file system through the functions above.
+CacheFs& os_cache_fs();
 
 // `dir` + this platform's separator + `name`.
 std::string join_path(std::string_view dir, std::string_view name);

@@ -1,6 +1,10 @@
 // The parts of the cache file layer that are the same on every platform.
 #include "platform/cache_fs.h"
 
+#include <thread>
+
+#include "platform/os_file.h"
+
 namespace nuvo {
 namespace {
 
@@ -64,5 +68,53 @@ CacheLock& CacheLock::operator=(CacheLock&& other) noexcept {
 }
 
 CacheLock::~CacheLock() { close_cache(*this); }
+
+CacheFile::CacheFile(FileHandle handle) : io_(std::make_unique<OsFile>(std::move(handle))) {}
+
+const FileHandle& CacheFile::handle() const {
+  static const FileHandle none;
+  const FileHandle* own = io_ ? io_->os_handle() : nullptr;
+  return own ? *own : none;
+}
+
+namespace {
+
+class OsCacheFs final : public CacheFs {
+ public:
+  SetupResult<CacheLock> open_cache(std::string_view root) override {
+    return nuvo::open_cache(root);
+  }
+  SetupResult<void> check_not_link(std::string_view path) override {
+    return nuvo::check_not_link(path);
+  }
+  SetupResult<CacheDirectory> ensure_directory(std::string_view path) override {
+    return nuvo::ensure_directory(path);
+  }
+  SetupResult<CacheFile> open_file_read(std::string_view path) override {
+    return nuvo::open_file_read(path);
+  }
+  SetupResult<CacheFile> open_file_write(std::string_view path, bool append) override {
+    return nuvo::open_file_write(path, append);
+  }
+  SetupResult<void> move_file(std::string_view from, std::string_view to) override {
+    return nuvo::move_file(from, to);
+  }
+  SetupResult<void> delete_file(std::string_view path) override {
+    return nuvo::delete_file(path);
+  }
+  std::optional<std::uint64_t> file_size(std::string_view path) override {
+    return nuvo::file_size(path);
+  }
+  void pause(std::chrono::milliseconds how_long) override {
+    std::this_thread::sleep_for(how_long);
+  }
+};
+
+}  // namespace
+
+CacheFs& os_cache_fs() {
+  static OsCacheFs fs;
+  return fs;
+}
 
 }  // namespace nuvo

@@ -14,6 +14,7 @@
 
 #include "platform/cache_fs.h"
 #include "platform/file.h"
+#include "platform/os_file.h"
 
 namespace nuvo {
 namespace {
@@ -188,13 +189,13 @@ bool unlock_whole(int fd) {
 
 }  // namespace
 
-SetupResult<std::uint64_t> CacheFile::size() const {
+SetupResult<std::uint64_t> OsFile::size() const {
   struct stat st {};
   if (::fstat(fd_of(handle_), &st) != 0) return storage("read the size", errno);
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-SetupResult<std::size_t> CacheFile::read(std::span<std::uint8_t> buffer) {
+SetupResult<std::size_t> OsFile::read(std::span<std::uint8_t> buffer) {
   for (;;) {
     const ssize_t n = ::read(fd_of(handle_), buffer.data(), buffer.size());
     if (n >= 0) return static_cast<std::size_t>(n);
@@ -202,7 +203,7 @@ SetupResult<std::size_t> CacheFile::read(std::span<std::uint8_t> buffer) {
   }
 }
 
-SetupResult<void> CacheFile::write_all(std::span<const std::uint8_t> bytes) {
+SetupResult<void> OsFile::write_all(std::span<const std::uint8_t> bytes) {
   const std::size_t size = bytes.size();
   while (!bytes.empty()) {
     const ssize_t n = ::write(fd_of(handle_), bytes.data(), bytes.size());
@@ -225,14 +226,14 @@ SetupResult<void> CacheFile::write_all(std::span<const std::uint8_t> bytes) {
   return {};
 }
 
-SetupResult<void> CacheFile::truncate(std::uint64_t length) {
+SetupResult<void> OsFile::truncate(std::uint64_t length) {
   while (::ftruncate(fd_of(handle_), static_cast<off_t>(length)) != 0) {
     if (errno != EINTR) return storage("set the length", errno);
   }
   return {};
 }
 
-SetupResult<void> CacheFile::flush() {
+SetupResult<void> OsFile::flush() {
   while (::fsync(fd_of(handle_)) != 0) {
     if (errno != EINTR) return storage("flush", errno);
   }
@@ -270,13 +271,13 @@ SetupResult<CacheLock> open_cache(std::string_view root) {
 }
 
 void close_cache(CacheLock& lock) {
-  if (lock.lock_file.valid()) {
+  if (lock.lock_file.handle().valid()) {
     const int fd = fd_of(lock.lock_file.handle());
     // The same two-step release as on Windows; a second unlock of a free
     // range is harmless here.
     if (unlock_whole(fd)) (void)unlock_whole(fd);
-    lock.lock_file.close();
   }
+  lock.lock_file.close();
   for (auto& dir : lock.directories) dir = CacheDirectory();
   lock.directories.clear();
 }
@@ -323,6 +324,12 @@ SetupResult<void> move_file(std::string_view from, std::string_view to) {
                  target->name.c_str()) != 0) {
     const int code = errno;
     return storage("move " + std::string(from) + " to", to, code);
+  }
+  // The rename lives in the directory: flushed, it survives a power cut.
+  FileHandle dir(::openat(fd_of(target->parent), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return storage("open the directory of", to, errno);
+  while (::fsync(fd_of(dir)) != 0) {
+    if (errno != EINTR) return storage("flush the directory of", to, errno);
   }
   return {};
 }

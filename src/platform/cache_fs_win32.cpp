@@ -5,6 +5,7 @@
 
 #include "platform/cache_fs.h"
 #include "platform/file.h"
+#include "platform/os_file.h"
 #include "platform/win32_support.h"
 
 namespace nuvo {
@@ -15,14 +16,21 @@ using win32::to_handle;
 
 HANDLE native(const FileHandle& h) { return to_handle(h.get()); }
 
-Failure<SetupError> storage(std::string_view what, std::string_view path, DWORD code) {
-  return fail(SetupErrorKind::StorageFailed, std::string(what) + " " + std::string(path) + ": " +
-                                                 os_error_from_code(code).display());
+// Another program (a virus scanner, an indexer) holding the file for a moment.
+bool is_transient(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION ||
+         code == ERROR_ACCESS_DENIED;
 }
 
 Failure<SetupError> storage(std::string_view what, DWORD code) {
-  return fail(SetupErrorKind::StorageFailed,
-              std::string(what) + ": " + os_error_from_code(code).display());
+  SetupError e(SetupErrorKind::StorageFailed,
+               std::string(what) + ": " + os_error_from_code(code).display());
+  e.transient = is_transient(code);
+  return Failure{std::move(e)};
+}
+
+Failure<SetupError> storage(std::string_view what, std::string_view path, DWORD code) {
+  return storage(std::string(what) + " " + std::string(path), code);
 }
 
 Failure<SetupError> unsafe(std::string_view why, std::string_view path) {
@@ -106,13 +114,13 @@ void unlock_whole(HANDLE h) {
 
 }  // namespace
 
-SetupResult<std::uint64_t> CacheFile::size() const {
+SetupResult<std::uint64_t> OsFile::size() const {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(native(handle_), &size)) return storage("read the size", GetLastError());
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
-SetupResult<std::size_t> CacheFile::read(std::span<std::uint8_t> buffer) {
+SetupResult<std::size_t> OsFile::read(std::span<std::uint8_t> buffer) {
   DWORD got = 0;
   const DWORD want = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
   if (!ReadFile(native(handle_), buffer.data(), want, &got, nullptr))
@@ -120,7 +128,7 @@ SetupResult<std::size_t> CacheFile::read(std::span<std::uint8_t> buffer) {
   return static_cast<std::size_t>(got);
 }
 
-SetupResult<void> CacheFile::write_all(std::span<const std::uint8_t> bytes) {
+SetupResult<void> OsFile::write_all(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
     DWORD put = 0;
     const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
@@ -132,7 +140,7 @@ SetupResult<void> CacheFile::write_all(std::span<const std::uint8_t> bytes) {
   return {};
 }
 
-SetupResult<void> CacheFile::truncate(std::uint64_t length) {
+SetupResult<void> OsFile::truncate(std::uint64_t length) {
   FILE_END_OF_FILE_INFO info{};
   info.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
   if (!SetFileInformationByHandle(native(handle_), FileEndOfFileInfo, &info, sizeof info))
@@ -140,7 +148,7 @@ SetupResult<void> CacheFile::truncate(std::uint64_t length) {
   return {};
 }
 
-SetupResult<void> CacheFile::flush() {
+SetupResult<void> OsFile::flush() {
   if (!FlushFileBuffers(native(handle_))) return storage("flush", GetLastError());
   return {};
 }
@@ -170,10 +178,10 @@ SetupResult<CacheLock> open_cache(std::string_view root) {
 }
 
 void close_cache(CacheLock& lock) {
-  if (lock.lock_file.valid()) {
+  if (lock.lock_file.handle().valid()) {
     unlock_whole(native(lock.lock_file.handle()));
-    lock.lock_file.close();
   }
+  lock.lock_file.close();
   for (auto& dir : lock.directories) dir = CacheDirectory();
   lock.directories.clear();
 }
@@ -223,7 +231,8 @@ SetupResult<void> move_file(std::string_view from, std::string_view to) {
   if (!wide_from) return Failure{std::move(wide_from).error()};
   auto wide_to = wide_path(to);
   if (!wide_to) return Failure{std::move(wide_to).error()};
-  if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(wide_from->c_str(), wide_to->c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const DWORD code = GetLastError();
     return storage("move " + std::string(from) + " to", to, code);
   }
