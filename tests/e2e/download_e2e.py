@@ -38,6 +38,7 @@ MISCONFIGURED = "Канал установки Nuvo настроен невер�
 NOT_ABSOLUTE = "Каталог загрузки должен быть абсолютным путём.\n"
 BAD_SIZE = "Размер установщика некорректен или превышает 512 МиБ.\n"
 SIGNATURE_INVALID = "Подпись установщика не прошла проверку. Установка запрещена.\n"
+STORAGE = "Не удалось сохранить загрузку. Проверьте свободное место и права на каталог.\n"
 
 PAYLOAD = harness.generated_bytes(0, SIZE, SEED)
 
@@ -280,6 +281,41 @@ class DownloadOnly(unittest.TestCase):
                 run = harness.run(EXE, "--download-only", "--cache-dir", path)
                 self.assertEqual((run.returncode, run.stdout.decode(), run.stderr.decode()), (1, "", message))
         self.assertEqual(self.server.requests(), [])
+
+    @unittest.skipUnless(WINDOWS, "sharing modes are Windows'")
+    def test_a_file_held_by_another_program(self):
+        """A program that holds the finished part open without delete sharing
+        (as virus scanners do) delays the move into place: a hold of a
+        second is waited out, a hold for good fails the run after the
+        patience, keeping the part."""
+        holder_exe = EXE.parent / "tests" / "hold_file.exe"
+        for name, hold_ms, expect_ok in [("released after a second", 1500, True),
+                                         ("held for good", 60000, False)]:
+            with self.subTest(name):
+                shutil.rmtree(self.cache, ignore_errors=True)
+                self.keep_part(PAYLOAD, {"validator": ETAG, "total": SIZE})
+                self.serve(full())
+                holder = subprocess.Popen(
+                    harness.command(holder_exe, native_path(self.release / "installer.part"),
+                                    hold_ms),
+                    stdout=subprocess.PIPE, env=dict(os.environ, WINEDEBUG="-all"),
+                    start_new_session=True)
+                try:
+                    self.assertEqual(holder.stdout.readline().strip(), b"held")
+                    released = time.monotonic() + hold_ms / 1000
+                    run = self.download()
+                    ended = time.monotonic()
+                finally:
+                    os.killpg(holder.pid, signal.SIGKILL)
+                    holder.wait()
+                if expect_ok:
+                    self.assertReady(run, "Resolving\nVerifying\nReady\n")
+                    self.assertGreaterEqual(ended, released)
+                else:
+                    self.assertFailed(run, STORAGE, "Resolving\nVerifying\n")
+                    self.assertGreaterEqual(run.seconds, 5.0)
+                    self.assertEqual((self.release / "installer.part").read_bytes(), PAYLOAD)
+                    self.assertFalse((self.release / "NuvoInstaller.exe").exists())
 
 
 if __name__ == "__main__":
