@@ -98,16 +98,22 @@ struct Disk {
     pkg.client.http = std::move(server_owned);
     options.fs = &fs;
     if (!kept) return;
-    Disk earlier(false);
-    (void)earlier.run();
-    // The same release directory under this fixture's cache.
-    const std::string& installer = earlier.fs.files.begin()->first;
-    const std::string dir =
-        pkg.client.cache_dir + installer.substr(earlier.pkg.client.cache_dir.size(),
-                                                installer.find_last_of("/\\") + 1 -
-                                                    earlier.pkg.client.cache_dir.size());
+    const std::string dir = pkg.client.cache_dir + release_dir();
     fs.files[dir + "installer.part"] = pkg.package.substr(0, pkg.package.size() / 2);
     fs.files[dir + "resume.json"] = format_state({test::kEtag, pkg.package.size()});
+  }
+
+  // The release directory below the cache root, with its separators, as a
+  // first run makes it.
+  static const std::string& release_dir() {
+    static const std::string below_root = [] {
+      Disk first(false);
+      (void)first.run();
+      const std::string& installer = first.fs.files.begin()->first;
+      const std::size_t root = first.pkg.client.cache_dir.size();
+      return installer.substr(root, installer.find_last_of("/\\") + 1 - root);
+    }();
+    return below_root;
   }
   SetupResult<VerifiedPackage> run() {
     return prepare_package(pkg.client, pkg.cancel, pkg.sink, options);
