@@ -82,6 +82,54 @@ bool name_entry_matches(std::string_view name, std::string_view entry) {
          iequals(entry, name.substr(name.size() - entry.size()));
 }
 
+// The userinfo of a proxy value, as curl finds it: between the scheme and
+// the last '@' before the path.
+std::optional<std::string_view> userinfo_of(std::string_view value) {
+  if (const auto sep = value.find("://"); sep != std::string_view::npos)
+    value = value.substr(sep + 3);
+  value = value.substr(0, value.find_first_of("/?#"));
+  const auto at = value.rfind('@');
+  if (at == std::string_view::npos) return std::nullopt;
+  return value.substr(0, at);
+}
+
+// The value as it may be shown: a userinfo becomes "***".
+std::string shown(std::string_view value) {
+  const auto userinfo = userinfo_of(value);
+  if (!userinfo) return std::string(value);
+  const auto start = static_cast<std::size_t>(userinfo->data() - value.data());
+  return std::string(value.substr(0, start)) + "***" +
+         std::string(value.substr(start + userinfo->size()));
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A '%' not followed by two hex digits stays as it is, as in curl.
+std::optional<std::string> percent_decoded(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '%' && i + 2 < s.size() && hex_digit(s[i + 1]) >= 0 && hex_digit(s[i + 2]) >= 0) {
+      c = static_cast<char>(hex_digit(s[i + 1]) * 16 + hex_digit(s[i + 2]));
+      i += 2;
+    }
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
+    out += c;
+  }
+  return out;
+}
+
+void replace_all(std::string& text, std::string_view what) {
+  if (what.empty()) return;
+  for (auto pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 3))
+    text.replace(pos, what.size(), "***");
+}
+
 bool visible(std::string_view s) {
   for (const char c : s)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return false;
@@ -126,7 +174,7 @@ bool no_proxy_matches(std::string_view host, std::string_view no_proxy) {
 }
 
 Result<ProxyServer, std::string> parse_proxy(std::string_view value) {
-  const std::string quoted = "'" + std::string(value) + "'";
+  const std::string quoted = "'" + shown(value) + "'";
   const auto syntax_error = [&] { return Failure{"unsupported proxy syntax in " + quoted}; };
   const auto scheme_error = [&] { return Failure{"unsupported proxy scheme for " + quoted}; };
 
@@ -208,6 +256,34 @@ Result<std::optional<ProxyServer>, std::string> https_proxy_for(std::string_view
   auto proxy = parse_proxy(*value);
   if (!proxy) return Failure{std::move(proxy).error()};
   return std::optional<ProxyServer>(std::move(proxy).value());
+}
+
+std::optional<ProxyCredentials> proxy_credentials(std::string_view value) {
+  const auto userinfo = userinfo_of(value);
+  if (!userinfo) return std::nullopt;
+  const auto colon = userinfo->find(':');
+  auto user = percent_decoded(userinfo->substr(0, colon));
+  auto password = colon == std::string_view::npos ? std::optional<std::string>("")
+                                                  : percent_decoded(userinfo->substr(colon + 1));
+  if (!user || !password) return std::nullopt;
+  return ProxyCredentials{std::move(*user), std::move(*password)};
+}
+
+std::string without_proxy_credentials(std::string text, std::string_view value) {
+  const auto userinfo = userinfo_of(value);
+  if (!userinfo) return text;
+  replace_all(text, *userinfo);
+  const auto colon = userinfo->find(':');
+  const auto raw_user = userinfo->substr(0, colon);
+  const auto raw_password =
+      colon == std::string_view::npos ? std::string_view() : userinfo->substr(colon + 1);
+  replace_all(text, raw_password);
+  replace_all(text, raw_user);
+  if (const auto credentials = proxy_credentials(value)) {
+    replace_all(text, credentials->password);
+    replace_all(text, credentials->user);
+  }
+  return text;
 }
 
 std::string winhttp_proxy_name(const ProxyServer& proxy) {

@@ -2,9 +2,11 @@
 // system CA bundle, driven from the transport's I/O thread.
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
+#include "http/proxy.h"
 #include "http/request_thread.h"
 #include "http/transport.h"
 
@@ -100,10 +102,31 @@ extern "C" std::size_t write_cb(char* data, std::size_t size, std::size_t count,
   return static_cast<CurlExchange*>(user)->on_body(std::span(bytes, size * count));
 }
 
+// What libcurl may answer a proxy that asks who the user is (407), once per
+// request: with the variable's credentials, Basic or NTLM; without them,
+// Negotiate with the user's own Kerberos ticket, where libcurl has it. The
+// empty user name is how libcurl is told to try Negotiate without one.
+struct ProxyAuth {
+  long schemes = CURLAUTH_BASIC;
+  const char* empty_login = nullptr;
+};
+
+ProxyAuth proxy_auth(bool variable_has_credentials) {
+  if (variable_has_credentials) return {CURLAUTH_BASIC | CURLAUTH_NTLM, nullptr};
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  if ((info->features & CURL_VERSION_SPNEGO) != 0) return {CURLAUTH_NEGOTIATE, ":"};
+  return {};
+}
+
 class CurlTransport final : public HttpTransport {
  public:
-  CurlTransport(CurlEasy easy, CurlMulti multi)
-      : easy_(std::move(easy)), multi_(std::move(multi)) {}
+  // libcurl reads the proxy variables itself; `proxy_variable` is what it
+  // will find, kept to strip its credentials from libcurl's error texts.
+  CurlTransport(CurlEasy easy, CurlMulti multi, std::optional<std::string> proxy_variable)
+      : easy_(std::move(easy)),
+        multi_(std::move(multi)),
+        proxy_variable_(std::move(proxy_variable)),
+        proxy_auth_(proxy_auth(proxy_variable_ && proxy_credentials(*proxy_variable_))) {}
 
   Result<void, std::string> start() {
     auto thread = RequestThread::start(
@@ -156,7 +179,10 @@ class CurlTransport final : public HttpTransport {
         curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_cb) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange) == CURLE_OK &&
         curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write_cb) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange) == CURLE_OK;
+        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange) == CURLE_OK &&
+        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxy_auth_.schemes) == CURLE_OK &&
+        (proxy_auth_.empty_login == nullptr ||
+         curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, proxy_auth_.empty_login) == CURLE_OK);
     if (!options_ok) {
       transfer.fail("libcurl refused the client settings");
       return;
@@ -171,7 +197,8 @@ class CurlTransport final : public HttpTransport {
     } else if (rc == CURLE_OK) {
       transfer.fail("the response had no head");
     } else {
-      const std::string detail = error[0] != '\0' ? error : curl_easy_strerror(rc);
+      std::string detail = error[0] != '\0' ? error : curl_easy_strerror(rc);
+      if (proxy_variable_) detail = without_proxy_credentials(std::move(detail), *proxy_variable_);
       transfer.fail(detail + " (curl error " + std::to_string(rc) + ")");
     }
   }
@@ -212,6 +239,8 @@ class CurlTransport final : public HttpTransport {
   // the connection cache between requests, as curl does by default.
   CurlEasy easy_;
   CurlMulti multi_;
+  std::optional<std::string> proxy_variable_;
+  ProxyAuth proxy_auth_;
   std::unique_ptr<RequestThread> thread_;
 };
 
@@ -226,7 +255,13 @@ Result<std::unique_ptr<HttpTransport>, std::string> make_http_transport() {
   CurlEasy easy(curl_easy_init());
   CurlMulti multi(curl_multi_init());
   if (!easy || !multi) return Failure{std::string("libcurl could not create a handle")};
-  auto transport = std::make_unique<CurlTransport>(std::move(easy), std::move(multi));
+  auto transport = std::make_unique<CurlTransport>(
+      std::move(easy), std::move(multi),
+      https_proxy_variable([](std::string_view name) -> std::optional<std::string> {
+        const char* value = std::getenv(std::string(name).c_str());
+        if (value == nullptr) return std::nullopt;
+        return std::string(value);
+      }));
   if (auto started = transport->start(); !started) return Failure{std::move(started).error()};
   return std::unique_ptr<HttpTransport>(std::move(transport));
 }

@@ -32,6 +32,7 @@
 #include <utility>
 
 #include "http/proxy.h"
+#include "http/proxy_auth_win32.h"
 #include "http/request_thread.h"
 #include "http/transport.h"
 #include "platform/scoped_handle.h"
@@ -244,12 +245,15 @@ class WinHttpTransport final : public HttpTransport {
  public:
   // `direct` serves every request unless the environment names a proxy;
   // then `proxied`, when that proxy is one WinHTTP can use, serves the hosts
-  // that no_proxy does not exempt.
-  WinHttpTransport(InternetHandle direct, InternetHandle proxied, EnvLookup env, bool env_proxy)
+  // that no_proxy does not exempt. `credentials` are those of the proxy
+  // variable, for a proxy that asks for Basic.
+  WinHttpTransport(InternetHandle direct, InternetHandle proxied, EnvLookup env, bool env_proxy,
+                   std::optional<ProxyCredentials> credentials)
       : direct_(std::move(direct)),
         proxied_(std::move(proxied)),
         env_(std::move(env)),
-        env_proxy_(env_proxy) {}
+        env_proxy_(env_proxy),
+        credentials_(std::move(credentials)) {}
 
   Result<void, std::string> start() {
     auto thread = RequestThread::start(
@@ -385,20 +389,31 @@ class WinHttpTransport final : public HttpTransport {
     }
     const TransferScope scope(transfer, *x);
 
-    auto sent = call(transfer, *x, [&] {
-      return WinHttpSendRequest(
-          req, extra_headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extra_headers.c_str(),
-          static_cast<DWORD>(extra_headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context);
-    });
-    if (!sent) return Failure{std::move(sent).error()};
-    auto received = call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
-    if (!received) return Failure{std::move(received).error()};
+    // A proxy that asks who the user is (the system's proxy or the
+    // variable's) gets one answer per scheme, each on the same request
+    // handle; after that its 407 is the response.
+    for (ProxyAuthSchemes answered = 0;;) {
+      auto sent = call(transfer, *x, [&] {
+        return WinHttpSendRequest(
+            req, extra_headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extra_headers.c_str(),
+            static_cast<DWORD>(extra_headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+      });
+      if (!sent) return Failure{std::move(sent).error()};
+      auto received = call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
+      if (!received) return Failure{std::move(received).error()};
 
-    auto head = query_head(req);
-    if (!head) return Failure{std::move(head).error()};
-    const auto expected = announced_length(*head);
-    transfer.set_head(ResponseHead{head->status, std::move(head->headers)});
-    return stream_body(transfer, *x, req, expected);
+      auto head = query_head(req);
+      if (!head) return Failure{std::move(head).error()};
+      if (head->status == HTTP_STATUS_PROXY_AUTH_REQ) {
+        if (const auto scheme = answer_proxy_challenge(req, credentials_, answered)) {
+          answered |= bit(*scheme);
+          continue;
+        }
+      }
+      const auto expected = announced_length(*head);
+      transfer.set_head(ResponseHead{head->status, std::move(head->headers)});
+      return stream_body(transfer, *x, req, expected);
+    }
   }
 
   // While the body is slow, each read asks only for what is available, so
@@ -484,6 +499,7 @@ class WinHttpTransport final : public HttpTransport {
   InternetHandle proxied_;
   EnvLookup env_;
   bool env_proxy_;
+  std::optional<ProxyCredentials> credentials_;
   std::unique_ptr<RequestThread> thread_;
 };
 
@@ -527,8 +543,10 @@ Result<std::unique_ptr<HttpTransport>, std::string> make_http_transport() {
     direct = std::move(session).value();
   }
 
-  auto transport = std::make_unique<WinHttpTransport>(std::move(direct), std::move(proxied),
-                                                      std::move(env), proxy_variable.has_value());
+  auto credentials = proxy_variable ? proxy_credentials(*proxy_variable) : std::nullopt;
+  auto transport =
+      std::make_unique<WinHttpTransport>(std::move(direct), std::move(proxied), std::move(env),
+                                         proxy_variable.has_value(), std::move(credentials));
   if (auto started = transport->start(); !started) return Failure{std::move(started).error()};
   return std::unique_ptr<HttpTransport>(std::move(transport));
 }

@@ -43,7 +43,12 @@ Fields of a response (all optional):
     raw_head                text sent instead of the head built from the above
 
 The host of kind "proxy" in the network is an HTTP CONNECT proxy that tunnels
-only to the test hosts; each CONNECT is recorded like a request.
+only to the test hosts; each CONNECT is recorded like a request. With
+"proxy_credentials": [user, password] in the scenario it demands Basic
+credentials: a CONNECT without the right ones gets a 407 on a connection that
+stays open. Each CONNECT is then recorded with "proxy_auth": null (none
+sent), "accepted" or "refused"; the log never holds the credentials
+themselves (Proxy-Authorization keeps only its scheme).
 
 Control: with --control the server reads JSON commands, one per line, on
 stdin and answers each with one JSON line on stdout:
@@ -199,6 +204,7 @@ class Server:
         self.lock = threading.Lock()
         self.routes = {}
         self.silent_hosts = set()
+        self.proxy_credentials = None
         self.counters = {}
         self.requests = []
         self.seq = 0
@@ -222,6 +228,9 @@ class Server:
         with self.lock:
             self.routes = routes
             self.silent_hosts = set(scenario.get("silent_hosts", []))
+            credentials = scenario.get("proxy_credentials")
+            self.proxy_credentials = (None if credentials is None else
+                                      ":".join(credentials).encode("utf-8"))
             self.counters = {}
             self.requests = []
 
@@ -530,21 +539,53 @@ class Connection:
 
 
 class ProxyConnection(Connection):
-    """An HTTP CONNECT proxy that tunnels only to the servers of the test network."""
+    """An HTTP CONNECT proxy that tunnels only to the servers of the test
+    network, asking for Basic credentials when the scenario names them."""
+
+    def authentication(self, request):
+        """None when no credentials were sent, else "accepted" or "refused"."""
+        value = find_header(request["headers"], "Proxy-Authorization")
+        if value is None:
+            return None
+        scheme, _, token = value.partition(" ")
+        with self.server.lock:
+            expected = self.server.proxy_credentials
+        try:
+            given = base64.b64decode(token.strip(), validate=True)
+        except ValueError:
+            given = None
+        return "accepted" if scheme.lower() == "basic" and given == expected else "refused"
 
     def run(self):
-        request = self.read_request()
-        if request is None:
+        while True:
+            request = self.read_request()
+            if request is None:
+                return
+            auth = self.authentication(request)
+            logged = dict(request, headers=[
+                [k, v.split(" ", 1)[0] + " (hidden)"] if k.lower() == "proxy-authorization"
+                else [k, v] for k, v in request["headers"]])
+            self.server.record(dict(host=self.host["name"], address=self.host["address"],
+                                    sni=None, response=None, proxy_auth=auth, **logged))
+            name, _, port = request["target"].rpartition(":")
+            address = self.server.address_of(name)
+            if request["method"] != "CONNECT" or address is None or not port.isdigit():
+                self.send(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n"
+                          b"Connection: close\r\n\r\n")
+                return
+            with self.server.lock:
+                demanded = self.server.proxy_credentials is not None
+            if demanded and auth != "accepted":
+                self.send(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                          b"Proxy-Authenticate: Basic realm=\"nuvo-test\"\r\n"
+                          b"Content-Length: 0\r\n\r\n")
+                continue
+            self.tunnel(address, int(port))
             return
-        self.server.record(dict(host=self.host["name"], address=self.host["address"], sni=None,
-                                response=None, **request))
-        name, _, port = request["target"].rpartition(":")
-        address = self.server.address_of(name)
-        if request["method"] != "CONNECT" or address is None or not port.isdigit():
-            self.send(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
-            return
+
+    def tunnel(self, address, port):
         try:
-            upstream = socket.create_connection((address, int(port)), timeout=5)
+            upstream = socket.create_connection((address, port), timeout=5)
         except OSError:
             self.send(b"HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n")
             return
