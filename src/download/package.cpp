@@ -41,7 +41,7 @@ class Run {
     if (!lock) return Failure{std::move(lock).error()};
     report(Stage::Resolving, 0, std::nullopt);
 
-    auto release = fetch_release(*client_.http, client_.settings, cancel_);
+    auto release = fetch_release(*client_.http, client_.settings, cancel_, options_.manifest_rules);
     if (!release) return Failure{std::move(release).error()};
     version_ = release->version;
 

@@ -28,6 +28,7 @@ struct VerifiedPackage {
 struct PackageOptions {
   std::chrono::seconds download_deadline = kDownloadDeadline;
   CacheFs* fs = &os_cache_fs();
+  RuleObserver manifest_rules;  // hears the manifest's rules (fetch_release)
 };
 
 SetupResult<VerifiedPackage> prepare_package(ChannelClient& client, const std::atomic<bool>& cancel,

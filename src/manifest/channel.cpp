@@ -19,7 +19,8 @@ std::string manifest_path(std::string_view repository) {
 
 // One request of latest.json and the decision on what came back.
 SetupResult<Release> attempt_fetch(HttpTransport& client, const ChannelSettings& settings,
-                                   const Url& manifest_url, const std::atomic<bool>& cancel) {
+                                   const Url& manifest_url, const std::atomic<bool>& cancel,
+                                   const RuleObserver& observer) {
   auto response = send_request(client, settings.repository, manifest_url, std::nullopt, cancel);
   if (!response) return Failure{std::move(response).error()};
   if (response->status < 200 || response->status > 299)
@@ -42,10 +43,16 @@ SetupResult<Release> attempt_fetch(HttpTransport& client, const ChannelSettings&
   }
   response->body.reset();
   if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
-  if (used == 0 || used > kMaxManifestSize) return fail(SetupErrorKind::ManifestUnavailable);
 
-  return release_from_manifest(
-      std::string_view(reinterpret_cast<const char*>(body.data()), used), settings);
+  return release_from_manifest(std::string_view(reinterpret_cast<const char*>(body.data()), used),
+                               settings, observer);
+}
+
+// Tells the observer how a rule ended and passes the outcome on.
+template <class T>
+SetupResult<T> observed(const RuleObserver& observer, ManifestRule rule, SetupResult<T> outcome) {
+  if (observer) observer(rule, outcome ? nullptr : &outcome.error());
+  return outcome;
 }
 
 }  // namespace
@@ -74,41 +81,109 @@ SetupResult<ChannelClient> make_channel_client(ChannelSettings settings, std::st
   return ChannelClient{std::move(settings), std::move(cache_dir), std::move(http).value()};
 }
 
-SetupResult<Release> release_from_manifest(std::string_view body, const ChannelSettings& settings) {
-  const auto manifest = decode_manifest(body);
-  if (!manifest) return fail(SetupErrorKind::ManifestUnavailable, "not a manifest");
+std::string_view manifest_rule_name(ManifestRule rule) {
+  switch (rule) {
+    case ManifestRule::Size:
+      return "manifest size";
+    case ManifestRule::Decoding:
+      return "manifest format";
+    case ManifestRule::Version:
+      return "version";
+    case ManifestRule::VersionFloor:
+      return "version floor";
+    case ManifestRule::Platform:
+      return "platform";
+    case ManifestRule::InstallerUrl:
+      return "installer URL";
+    case ManifestRule::Signature:
+      return "signature";
+  }
+  return "?";
+}
 
-  const auto version = SemanticVersion::parse(manifest->version);
+SetupResult<void> check_release_version(std::string_view text) {
+  const auto version = SemanticVersion::parse(text);
   if (!version || !version->pre_release.empty() || !version->build.empty() ||
-      version->text() != manifest->version)
+      version->text() != text)
     return fail(SetupErrorKind::ManifestUnavailable, "version");
   if (*version < *SemanticVersion::parse(MIN_CHANNEL_VERSION))
     return fail(SetupErrorKind::SignedVersionMismatch, "older than the channel allows");
+  return {};
+}
 
-  if (manifest->platforms.size() != 1 || !manifest->platforms.contains(std::string(kPlatformKey)))
-    return fail(SetupErrorKind::ManifestUnavailable, "platforms");
+std::string installer_path_prefix(std::string_view repository, std::string_view version) {
+  return "/" + std::string(repository) + "/releases/download/v" + std::string(version) + "/";
+}
+
+std::string installer_file_name(std::string_view version) {
+  return "Nuvo_" + std::string(version) + "_x64-setup.exe";
+}
+
+SetupResult<Url> check_installer_url(std::string_view text, std::string_view repository,
+                                     std::string_view version) {
+  auto url = parse_url(text);
+  const std::string prefix = installer_path_prefix(repository, version);
+  if (!url || !validate_release_url(*url, prefix) ||
+      url->path.substr(prefix.size()) != installer_file_name(version))
+    return fail(SetupErrorKind::InvalidDownloadUrl);
+  return std::move(*url);
+}
+
+SetupResult<Release> release_from_manifest(std::string_view body, const ChannelSettings& settings,
+                                           const RuleObserver& observer) {
+  const auto unavailable = [](const char* what) -> SetupResult<void> {
+    return fail(SetupErrorKind::ManifestUnavailable, what);
+  };
+  const bool size_ok = !body.empty() && body.size() <= kMaxManifestSize;
+  if (auto r = observed(observer, ManifestRule::Size,
+                        size_ok ? SetupResult<void>() : unavailable("size"));
+      !r)
+    return Failure{r.error()};
+
+  auto manifest = decode_manifest(body);
+  if (auto r = observed(observer, ManifestRule::Decoding,
+                        manifest ? SetupResult<void>() : unavailable("not a manifest"));
+      !r)
+    return Failure{r.error()};
+
+  // The version floor is its own rule for the observer, with its own kind.
+  auto version = check_release_version(manifest->version);
+  const bool below_floor =
+      !version && version.error().kind == SetupErrorKind::SignedVersionMismatch;
+  if (auto r =
+          observed(observer, ManifestRule::Version, below_floor ? SetupResult<void>() : version);
+      !r)
+    return Failure{r.error()};
+  if (auto r = observed(observer, ManifestRule::VersionFloor, std::move(version)); !r)
+    return Failure{r.error()};
+
+  const bool one_platform =
+      manifest->platforms.size() == 1 && manifest->platforms.contains(std::string(kPlatformKey));
+  if (auto r = observed(observer, ManifestRule::Platform,
+                        one_platform ? SetupResult<void>() : unavailable("platforms"));
+      !r)
+    return Failure{r.error()};
   const Platform& platform = manifest->platforms.at(std::string(kPlatformKey));
 
-  auto url = parse_url(platform.url);
-  const std::string prefix =
-      "/" + settings.repository + "/releases/download/v" + manifest->version + "/";
-  if (!url || !validate_release_url(*url, prefix) ||
-      url->path.substr(prefix.size()) != "Nuvo_" + manifest->version + "_x64-setup.exe")
-    return fail(SetupErrorKind::InvalidDownloadUrl);
+  auto url = observed(observer, ManifestRule::InstallerUrl,
+                      check_installer_url(platform.url, settings.repository, manifest->version));
+  if (!url) return Failure{std::move(url).error()};
 
-  auto signature = prepare_signature(platform.signature, settings.public_key, manifest->version);
+  auto signature =
+      observed(observer, ManifestRule::Signature,
+               prepare_signature(platform.signature, settings.public_key, manifest->version));
   if (!signature) return Failure{std::move(signature).error()};
 
-  return Release{manifest->version, std::move(*url), std::move(signature).value(),
+  return Release{manifest->version, std::move(url).value(), std::move(signature).value(),
                  platform.signature};
 }
 
 SetupResult<Release> fetch_release(HttpTransport& client, const ChannelSettings& settings,
-                                   const std::atomic<bool>& cancel) {
+                                   const std::atomic<bool>& cancel, const RuleObserver& observer) {
   const auto manifest_url = parse_url(settings.manifest_url);
   if (!manifest_url) return fail(SetupErrorKind::ChannelMisconfigured);
   for (int attempt = 1;; ++attempt) {
-    auto release = attempt_fetch(client, settings, *manifest_url, cancel);
+    auto release = attempt_fetch(client, settings, *manifest_url, cancel, observer);
     if (release || release.error().kind != SetupErrorKind::DownloadFailed ||
         attempt == kManifestAttempts)
       return release;

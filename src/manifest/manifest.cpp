@@ -171,4 +171,13 @@ std::optional<Manifest> decode_manifest(std::string_view text) {
   return std::move(reader.manifest);
 }
 
+std::string encode_manifest(std::string_view version, std::string_view platform_key,
+                            const Platform& platform) {
+  nlohmann::ordered_json doc;
+  doc["version"] = version;
+  doc["platforms"][std::string(platform_key)] = {{"url", platform.url},
+                                                 {"signature", platform.signature}};
+  return doc.dump(2) + "\n";
+}
+
 }  // namespace nuvo

@@ -26,4 +26,9 @@ struct Manifest {
 // members ignored whatever they hold. Empty on any violation.
 std::optional<Manifest> decode_manifest(std::string_view json);
 
+// The manifest of one release for the one platform the channel knows, as the
+// publisher writes it: pretty-printed, ending in a line break.
+std::string encode_manifest(std::string_view version, std::string_view platform_key,
+                            const Platform& platform);
+
 }  // namespace nuvo

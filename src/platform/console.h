@@ -1,7 +1,11 @@
 // The standard output and error streams the parent process gave us.
 #pragma once
 
+#include <string>
 #include <string_view>
+
+#include "common/result.h"
+#include "platform/file.h"
 
 namespace nuvo {
 
@@ -9,5 +13,10 @@ enum class StdStream { Out, Err };
 
 // Writes UTF-8 text unbuffered. Text for a missing stream is dropped silently.
 void write_std(StdStream stream, std::string_view utf8);
+
+// One line of standard input without its line break, at most `limit` bytes.
+// When standard input is a terminal, `prompt` goes to standard error first
+// and what is typed is not echoed.
+Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size_t limit);
 
 }  // namespace nuvo

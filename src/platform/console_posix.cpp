@@ -1,6 +1,8 @@
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "platform/console.h"
 
@@ -14,6 +16,39 @@ void write_std(StdStream stream, std::string_view utf8) {
     if (n <= 0) return;  // closed or missing stream: the exit code tells the outcome
     utf8.remove_prefix(static_cast<std::size_t>(n));
   }
+}
+
+Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size_t limit) {
+  const bool terminal = ::isatty(STDIN_FILENO) != 0;
+  termios saved{};
+  if (terminal) {
+    write_std(StdStream::Err, prompt);
+    if (::tcgetattr(STDIN_FILENO, &saved) != 0) return Failure{last_os_error()};
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return Failure{last_os_error()};
+  }
+  std::string line;
+  std::optional<OsError> error;
+  for (;;) {
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = last_os_error();
+    if (n <= 0 || c == '\n') break;
+    if (line.size() == limit) {
+      error = os_error_from_code(E2BIG);
+      break;
+    }
+    line += c;
+  }
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    write_std(StdStream::Err, "\n");
+  }
+  if (error) return Failure{*error};
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
 }
 
 }  // namespace nuvo

@@ -1,5 +1,7 @@
 // Standard streams of a GUI-subsystem program: we never attach or allocate a
 // console, we only use the handles the parent gave us.
+#include <optional>
+
 #include "common/utf.h"
 #include "platform/console.h"
 #include "platform/win32_support.h"
@@ -33,6 +35,52 @@ void write_std(StdStream stream, std::string_view utf8) {
     if (!WriteFile(h, utf8.data(), chunk, &written, nullptr) || written == 0) return;
     utf8.remove_prefix(written);
   }
+}
+
+Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size_t limit) {
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  if (in == nullptr || in == INVALID_HANDLE_VALUE) return Failure{last_os_error()};
+
+  DWORD mode = 0;
+  if (GetFileType(in) == FILE_TYPE_CHAR && GetConsoleMode(in, &mode)) {
+    write_std(StdStream::Err, prompt);
+    SetConsoleMode(in, (mode & ~DWORD{ENABLE_ECHO_INPUT}) | ENABLE_LINE_INPUT);
+    std::u16string wide;
+    std::optional<OsError> error;
+    for (;;) {
+      wchar_t c = 0;
+      DWORD got = 0;
+      if (!ReadConsoleW(in, &c, 1, &got, nullptr)) error = last_os_error();
+      if (error || got == 0 || c == L'\n') break;
+      if (wide.size() == limit) {
+        error = os_error_from_code(ERROR_BUFFER_OVERFLOW);
+        break;
+      }
+      wide += static_cast<char16_t>(c);
+    }
+    SetConsoleMode(in, mode);
+    write_std(StdStream::Err, "\n");
+    if (error) return Failure{*error};
+    if (!wide.empty() && wide.back() == u'\r') wide.pop_back();
+    auto utf8 = utf16_to_utf8(wide);
+    if (!utf8) return Failure{os_error_from_code(ERROR_NO_UNICODE_TRANSLATION)};
+    return std::move(*utf8);
+  }
+
+  std::string line;
+  for (;;) {
+    char c = 0;
+    DWORD got = 0;
+    if (!ReadFile(in, &c, 1, &got, nullptr)) {
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+      return Failure{last_os_error()};
+    }
+    if (got == 0 || c == '\n') break;
+    if (line.size() == limit) return Failure{os_error_from_code(ERROR_BUFFER_OVERFLOW)};
+    line += c;
+  }
+  if (line.ends_with('\r')) line.pop_back();
+  return line;
 }
 
 }  // namespace nuvo

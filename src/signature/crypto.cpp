@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace nuvo::crypto {
 namespace {
 
-// libgcrypt wants to be initialised once before any other call. We only
-// verify public data, so secure memory is not needed.
+// libgcrypt wants to be initialised once before any other call. Secure
+// memory stays off: the installer only handles public data, and the
+// publisher's tool holds its one secret key briefly and wipes it (wipe()).
 void ensure_initialised() {
   static const bool done = [] {
     if (gcry_check_version(GCRYPT_VERSION) == nullptr) std::abort();
@@ -134,6 +136,35 @@ bool ed25519_verify(const Ed25519PublicKey& key, std::span<const std::uint8_t> m
   return gcry_pk_verify(sig.get(), data.get(), pub.get()) == 0;
 }
 
+std::optional<Ed25519Signature> ed25519_sign(const Ed25519Seed& seed,
+                                             std::span<const std::uint8_t> message) {
+  if (message.size() > 32768) return std::nullopt;
+  ensure_initialised();
+  gcry_sexp_t raw = nullptr;
+  // Without q libgcrypt derives the public key from the seed itself.
+  if (gcry_sexp_build(&raw, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
+                      static_cast<int>(seed.size()), seed.data()) != 0)
+    return std::nullopt;
+  const Sexp key(raw);
+  if (gcry_sexp_build(&raw, nullptr, "(data (flags eddsa) (hash-algo sha512) (value %b))",
+                      static_cast<int>(message.size()), message.data()) != 0)
+    return std::nullopt;
+  const Sexp data(raw);
+  if (gcry_pk_sign(&raw, data.get(), key.get()) != 0) return std::nullopt;
+  const Sexp sig(raw);
+
+  Ed25519Signature out{};
+  const std::pair<const char*, std::size_t> parts[] = {{"r", 0}, {"s", 32}};
+  for (const auto& [name, offset] : parts) {
+    const Sexp part(gcry_sexp_find_token(sig.get(), name, 0));
+    std::size_t length = 0;
+    const char* bytes = part ? gcry_sexp_nth_data(part.get(), 1, &length) : nullptr;
+    if (bytes == nullptr || length != 32) return std::nullopt;
+    std::memcpy(out.data() + offset, bytes, 32);
+  }
+  return out;
+}
+
 struct Ed25519StreamVerifier::State {
   Ed25519PublicKey key;
   Ed25519Signature signature;
@@ -206,6 +237,27 @@ Sha256Digest sha256(std::string_view bytes) {
   Sha256Digest out{};
   gcry_md_hash_buffer(GCRY_MD_SHA256, out.data(), bytes.data(), bytes.size());
   return out;
+}
+
+Blake2b256Digest blake2b256(std::span<const std::uint8_t> bytes) {
+  ensure_initialised();
+  Blake2b256Digest out{};
+  gcry_md_hash_buffer(GCRY_MD_BLAKE2B_256, out.data(), bytes.data(), bytes.size());
+  return out;
+}
+
+bool scrypt(std::string_view password, std::span<const std::uint8_t> salt, std::uint64_t cost,
+            std::uint32_t parallelism, std::span<std::uint8_t> out) {
+  ensure_initialised();
+  // libgcrypt takes N as an int and always uses r = 8.
+  if (cost < 2 || cost > 0x40000000 || parallelism == 0) return false;
+  return gcry_kdf_derive(password.data(), password.size(), GCRY_KDF_SCRYPT, static_cast<int>(cost),
+                         salt.data(), salt.size(), parallelism, out.size(), out.data()) == 0;
+}
+
+void wipe(std::span<std::uint8_t> bytes) {
+  volatile std::uint8_t* p = bytes.data();
+  for (std::size_t i = 0; i < bytes.size(); ++i) p[i] = 0;
 }
 
 }  // namespace nuvo::crypto

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -13,6 +14,8 @@ using Ed25519PublicKey = std::array<std::uint8_t, 32>;
 using Ed25519Signature = std::array<std::uint8_t, 64>;
 using Blake2b512Digest = std::array<std::uint8_t, 64>;
 using Sha256Digest = std::array<std::uint8_t, 32>;
+using Blake2b256Digest = std::array<std::uint8_t, 32>;
+using Ed25519Seed = std::array<std::uint8_t, 32>;
 
 // Refuses what libsodium (and so minisign) refuses before any arithmetic: a
 // non-canonical S, R or key, and an R or key of small order.
@@ -41,6 +44,11 @@ class Ed25519StreamVerifier {
   std::unique_ptr<State> state_;
 };
 
+// Ed25519 signature of a short message (at most 32 KiB) by the key that
+// `seed` (the secret half) stands for; empty when libgcrypt refuses.
+std::optional<Ed25519Signature> ed25519_sign(const Ed25519Seed& seed,
+                                             std::span<const std::uint8_t> message);
+
 class Blake2b512 {
  public:
   Blake2b512();
@@ -57,5 +65,15 @@ class Blake2b512 {
 };
 
 Sha256Digest sha256(std::string_view bytes);
+Blake2b256Digest blake2b256(std::span<const std::uint8_t> bytes);
+
+// scrypt with a block size of 8, as libsodium's scryptsalsa208sha256:
+// N = `cost`, p = `parallelism`; fills `out`. False when libgcrypt refuses,
+// also for want of memory (128 × 8 × N bytes).
+bool scrypt(std::string_view password, std::span<const std::uint8_t> salt, std::uint64_t cost,
+            std::uint32_t parallelism, std::span<std::uint8_t> out);
+
+// Overwrites memory that held a secret, in a way the compiler keeps.
+void wipe(std::span<std::uint8_t> bytes);
 
 }  // namespace nuvo::crypto

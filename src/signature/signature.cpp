@@ -20,22 +20,6 @@ bool is_space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
-// Trailing white space removed, split at line feeds (a CR before an LF is
-// part of the break), no empty last line.
-std::vector<std::string_view> split_lines(std::string_view text) {
-  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t lf = text.find('\n');
-    std::string_view line = text.substr(0, lf);
-    if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos) line.remove_suffix(1);
-    lines.push_back(line);
-    if (lf == std::string_view::npos) break;
-    text.remove_prefix(lf + 1);
-  }
-  return lines;
-}
-
 template <std::size_t N>
 void copy_bytes(std::array<std::uint8_t, N>& out, std::string_view from) {
   std::memcpy(out.data(), from.data(), N);
@@ -70,10 +54,24 @@ bool global_signature_ok(const PreparedSignature& s) {
 
 }  // namespace
 
+std::vector<std::string_view> split_minisign_lines(std::string_view text) {
+  while (!text.empty() && is_space(text.back())) text.remove_suffix(1);
+  std::vector<std::string_view> lines;
+  while (!text.empty()) {
+    const std::size_t lf = text.find('\n');
+    std::string_view line = text.substr(0, lf);
+    if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos) line.remove_suffix(1);
+    lines.push_back(line);
+    if (lf == std::string_view::npos) break;
+    text.remove_prefix(lf + 1);
+  }
+  return lines;
+}
+
 SetupResult<PublicKey> parse_public_key(std::string_view text) {
   const auto decoded = decode_base64_envelope(text, kMaxPublicKeyTextSize);
   if (!decoded) return invalid();
-  const auto lines = split_lines(*decoded);
+  const auto lines = split_minisign_lines(*decoded);
   if (lines.size() != 2 || !lines[0].starts_with(kUntrustedPrefix)) return invalid();
   const auto key = decode_base64(lines[1]);
   if (!key || key->size() != 42 || (*key)[0] != 'E' || ((*key)[1] != 'd' && (*key)[1] != 'D'))
@@ -90,7 +88,7 @@ SetupResult<PreparedSignature> prepare_signature(std::string_view signature_text
                                                  std::string_view expected_version) {
   const auto decoded = decode_base64_envelope(signature_text, kMaxSignatureTextSize);
   if (!decoded) return invalid();
-  const auto lines = split_lines(*decoded);
+  const auto lines = split_minisign_lines(*decoded);
   if (lines.size() != 4 || !lines[0].starts_with(kUntrustedPrefix) ||
       !lines[2].starts_with(kTrustedPrefix))
     return invalid();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/limits.h"
 #include "common/setup_error.h"
@@ -36,6 +37,10 @@ struct PreparedSignature {
   PublicKey public_key;
   bool prehashed = false;
 };
+
+// The lines of a minisign text: trailing white space removed, split at line
+// feeds (a CR before an LF belongs to the break), no empty last line.
+std::vector<std::string_view> split_minisign_lines(std::string_view text);
 
 SetupResult<PublicKey> parse_public_key(std::string_view text);
 
