@@ -40,6 +40,8 @@ Fields of a response (all optional):
                             connection (`drop` = "close" (default) or "reset")
     range                   honour Range and If-Range (against the ETag or
                             Last-Modified header of this response)
+    if_range                false: honour Range whatever If-Range says, as
+                            a cache that ignores it does (with `range`)
     range_shift             {"first": a, "last": b, "complete": c}: add these
                             to the numbers of the Content-Range of a 206
                             that `range` produces (a wrong Content-Range)
@@ -465,7 +467,8 @@ class Connection:
             wanted = find_header(request["headers"], "Range")
             if_range = find_header(request["headers"], "If-Range")
             validators = {find_header(headers, "ETag"), find_header(headers, "Last-Modified")}
-            if wanted is not None and (if_range is None or if_range in validators - {None}):
+            if wanted is not None and (if_range is None or if_range in validators - {None}
+                                       or r.get("if_range") is False):
                 parsed = parse_range(wanted, body.size)
                 if parsed == "unsatisfiable":
                     status, start, end = 416, 0, 0
