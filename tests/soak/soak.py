@@ -150,7 +150,8 @@ def answer(kind, pub, rng_value):
     if kind == "range_too_big":
         return dict(good, range_shift={"complete": LIMIT})
     if kind == "sent_too_big":
-        return {"status": 200, "headers": [["ETag", pub.etag]],
+        # A body of its own (under its own ETag) that runs past the limit.
+        return {"status": 200, "headers": [["ETag", oversize_etag(pub)]],
                 "body": {"size": LIMIT + 1, "seed": pub.seed}, "content_length": False}
     if kind == "5xx":
         return {"status": [500, 502, 503, 504][int(rng_value * 4)], "body": "busy\n"}
@@ -158,6 +159,10 @@ def answer(kind, pub, rng_value):
         return {"status": 302,
                 "headers": [["Location", BAD_REDIRECTS[int(rng_value * len(BAD_REDIRECTS))]]]}
     raise ValueError(kind)
+
+
+def oversize_etag(pub):
+    return pub.etag[:-1] + '-big"'
 
 
 def served_size(answer_, pub):
@@ -445,7 +450,12 @@ class Case:
                 problems.append("resume.json is not JSON")
             elif record is not None and record.get("validator") is not None:
                 named = self.by_etag(record["validator"])
-                if named is None:
+                big = next((p for p in self.pubs if oversize_etag(p) == record["validator"]), None)
+                if big is not None:
+                    if part and part != harness.generated_bytes(0, len(part), big.seed):
+                        problems.append(f"installer.part ({len(part)} bytes) is not a prefix of "
+                                        "the oversize body")
+                elif named is None:
                     problems.append(f"resume.json names {record['validator']}")
                 elif record.get("total") not in (None, named.size):
                     problems.append(f"resume.json total {record['total']} for {named.size} bytes")
