@@ -40,6 +40,11 @@ Fields of a response (all optional):
                             connection (`drop` = "close" (default) or "reset")
     range                   honour Range and If-Range (against the ETag or
                             Last-Modified header of this response)
+    if_range                false: honour Range whatever If-Range says, as
+                            a cache that ignores it does (with `range`)
+    range_shift             {"first": a, "last": b, "complete": c}: add these
+                            to the numbers of the Content-Range of a 206
+                            that `range` produces (a wrong Content-Range)
     raw_head                text sent instead of the head built from the above
 
 The host of kind "proxy" in the network is an HTTP CONNECT proxy that tunnels
@@ -55,7 +60,9 @@ stdin and answers each with one JSON line on stdout:
     {"cmd": "load", "scenario": {...}}   replace the scenario (also clears the log)
     {"cmd": "log"}                       {"requests": [...]}: host, address,
                                          sni, method, target (origin form),
-                                         raw_target, version, headers, response
+                                         raw_target, version, headers, response;
+                                         and what was sent: status (None before
+                                         the head), body_start, body_sent
     {"cmd": "clear"}                     empty the log
     {"cmd": "stop"}
 It stops on "stop", at the end of stdin, when its parent dies, on SIGTERM or
@@ -254,6 +261,7 @@ class Server:
             self.requests.append(entry)
             if self.log_file:
                 self.log_file.write(json.dumps(entry) + "\n")
+            return entry
 
     # Sockets.
 
@@ -429,11 +437,13 @@ class Connection:
             if request is None:
                 return
             index, response = self.server.next_response(self.host["name"], request["target"])
-            self.server.record(dict(host=self.host["name"], address=self.host["address"],
-                                    sni=self.sni, response=index, **request))
+            # Every key now: the log may be read while play() fills in the values.
+            entry = self.server.record(dict(host=self.host["name"], address=self.host["address"],
+                                            sni=self.sni, response=index, status=None,
+                                            body_start=None, body_sent=0, **request))
             if response is None:
                 response = {"status": 404, "body": "no route\n", "close": True}
-            if not self.play(request, response):
+            if not self.play(request, response, entry):
                 return
             if find_header(request["headers"], "Connection") == "close":
                 return
@@ -442,8 +452,9 @@ class Connection:
         while self.recv_some(idle_limit=None):
             pass
 
-    def play(self, request, r):
-        """Sends one response; False when the connection is to end."""
+    def play(self, request, r, entry):
+        """Sends one response, noting in entry what went out; False when the
+        connection is to end."""
         if r.get("never_answer"):
             self.wait_for_close()
             return False
@@ -465,14 +476,19 @@ class Connection:
             wanted = find_header(request["headers"], "Range")
             if_range = find_header(request["headers"], "If-Range")
             validators = {find_header(headers, "ETag"), find_header(headers, "Last-Modified")}
-            if wanted is not None and (if_range is None or if_range in validators - {None}):
+            if wanted is not None and (if_range is None or if_range in validators - {None}
+                                       or r.get("if_range") is False):
                 parsed = parse_range(wanted, body.size)
                 if parsed == "unsatisfiable":
                     status, start, end = 416, 0, 0
                     headers.append(["Content-Range", f"bytes */{body.size}"])
                 elif parsed is not None:
                     status, (start, end) = 206, parsed
-                    headers.append(["Content-Range", f"bytes {start}-{end - 1}/{body.size}"])
+                    shift = r.get("range_shift", {})
+                    headers.append(["Content-Range",
+                                    f"bytes {start + shift.get('first', 0)}-"
+                                    f"{end - 1 + shift.get('last', 0)}/"
+                                    f"{body.size + shift.get('complete', 0)}"])
         if request["method"] == "HEAD":
             start = end
 
@@ -495,10 +511,11 @@ class Connection:
             head = f"HTTP/1.1 {status} {r.get('reason', phrase(status))}\r\n".encode()
             head += b"".join(f"{k}: {v}\r\n".encode("latin-1") for k, v in headers) + b"\r\n"
         self.send(head)
-        self.send_body(body, start, end, r, chunked)
+        entry.update(status=status, body_start=start)
+        self.send_body(body, start, end, r, chunked, entry)
         return not close
 
-    def send_body(self, body, start, end, r, chunked):
+    def send_body(self, body, start, end, r, chunked, entry):
         drip = r.get("drip")
         limit = None
         for key in ("stall_after", "drop_after"):
@@ -521,6 +538,7 @@ class Connection:
                     part, piece = piece[:take], piece[take:]
                     self.send(b"%x\r\n%s\r\n" % (len(part), part) if chunked else part)
                     sent += len(part)
+                    entry["body_sent"] = sent
                 if limit is not None and sent >= limit:
                     self.end_early(r)
         if limit is not None:
