@@ -38,7 +38,10 @@ if(WIN32)
   target_link_libraries(nuvo_os INTERFACE ${NUVO_DELAYED} delayimp uuid comctl32 uxtheme gdi32
                                           user32)
 else()
+  # libcurl is loaded at run time (src/http/curl_api_posix.cpp): only its
+  # headers at build time.
   find_package(CURL REQUIRED)
   find_package(Threads REQUIRED)
-  target_link_libraries(nuvo_os INTERFACE CURL::libcurl Threads::Threads)
+  target_include_directories(nuvo_os INTERFACE ${CURL_INCLUDE_DIRS})
+  target_link_libraries(nuvo_os INTERFACE Threads::Threads ${CMAKE_DL_LIBS})
 endif()

@@ -1,12 +1,12 @@
 // The HTTPS transport of the Linux stand-in: libcurl with OpenSSL and the
 // system CA bundle, driven from the transport's I/O thread.
-#include <curl/curl.h>
 
 #include <cstdlib>
 #include <mutex>
 #include <new>
 
 #include "http/proxy.h"
+#include "http/curl_api_posix.h"
 #include "http/request_thread.h"
 #include "http/transport.h"
 
@@ -14,23 +14,23 @@ namespace nuvo {
 namespace {
 
 struct CurlDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  void operator()(CURL* easy) const { curl_api().easy_cleanup(easy); }
 };
 using CurlEasy = std::unique_ptr<CURL, CurlDeleter>;
 
 struct CurlMultiDeleter {
-  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+  void operator()(CURLM* multi) const { curl_api().multi_cleanup(multi); }
 };
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
 struct SlistDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { curl_api().slist_free_all(list); }
 };
 using CurlSlist = std::unique_ptr<curl_slist, SlistDeleter>;
 
 // False when out of memory; the list is unchanged then.
 bool append(CurlSlist& list, const std::string& line) {
-  curl_slist* head = curl_slist_append(list.get(), line.c_str());
+  curl_slist* head = curl_api().slist_append(list.get(), line.c_str());
   if (head == nullptr) return false;
   static_cast<void>(list.release());
   list.reset(head);
@@ -64,7 +64,7 @@ struct CurlExchange {
     const auto text = trim(line);
     if (text.empty()) {
       long status = 0;
-      curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+      curl_api().easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
       if (status >= 100 && status < 200) {  // an interim response; the real one follows
         head = {};
         return line.size();
@@ -113,7 +113,7 @@ struct ProxyAuth {
 
 ProxyAuth proxy_auth(bool variable_has_credentials) {
   if (variable_has_credentials) return {CURLAUTH_BASIC | CURLAUTH_NTLM, nullptr};
-  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  const curl_version_info_data* info = curl_api().version_info(CURLVERSION_NOW);
   if ((info->features & CURL_VERSION_SPNEGO) != 0) return {CURLAUTH_NEGOTIATE, ":"};
   return {};
 }
@@ -146,7 +146,7 @@ class CurlTransport final : public HttpTransport {
   // On the I/O thread.
   void perform(Transfer& transfer, const HttpRequest& request) {
     CURL* easy = easy_.get();
-    curl_easy_reset(easy);
+    curl_api().easy_reset(easy);
 
     CurlSlist headers;
     bool has_accept = false;
@@ -154,7 +154,7 @@ class CurlTransport final : public HttpTransport {
       // "Name;" is how curl is told to send a header with an empty value.
       if (!append(headers, h.value.empty() ? h.name + ";" : h.name + ": " + h.value))
         throw std::bad_alloc();
-      has_accept = has_accept || curl_strequal(h.name.c_str(), "Accept");
+      has_accept = has_accept || curl_api().strequal(h.name.c_str(), "Accept");
     }
     // curl would add "Accept: */*"; only the given headers go out.
     if (!has_accept && !append(headers, "Accept:")) throw std::bad_alloc();
@@ -165,31 +165,31 @@ class CurlTransport final : public HttpTransport {
     char error[CURL_ERROR_SIZE] = {};
     const std::string user_agent(kUserAgent);
     const bool options_ok =
-        curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str()) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long{kConnectTimeoutMs}) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, error) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_cb) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, write_cb) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange) == CURLE_OK &&
-        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, proxy_auth_.schemes) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https") == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https") == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_HTTP_VERSION, long{CURL_HTTP_VERSION_1_1}) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_USERAGENT, user_agent.c_str()) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, long{kConnectTimeoutMs}) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_HTTPHEADER, headers.get()) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_ERRORBUFFER, error) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_HEADERFUNCTION, header_cb) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_HEADERDATA, &exchange) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_WRITEFUNCTION, write_cb) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_WRITEDATA, &exchange) == CURLE_OK &&
+        curl_api().easy_setopt(easy, CURLOPT_PROXYAUTH, proxy_auth_.schemes) == CURLE_OK &&
         (proxy_auth_.empty_login == nullptr ||
-         curl_easy_setopt(easy, CURLOPT_PROXYUSERPWD, proxy_auth_.empty_login) == CURLE_OK);
+         curl_api().easy_setopt(easy, CURLOPT_PROXYUSERPWD, proxy_auth_.empty_login) == CURLE_OK);
     if (!options_ok) {
       transfer.fail("libcurl refused the client settings");
       return;
     }
 
     const CURLcode rc = run(transfer);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    curl_api().easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
     if (rc == CURLE_OK && exchange.head_sent) {
       transfer.finish();
     } else if (!exchange.own_error.empty()) {
@@ -197,7 +197,7 @@ class CurlTransport final : public HttpTransport {
     } else if (rc == CURLE_OK) {
       transfer.fail("the response had no head");
     } else {
-      std::string detail = error[0] != '\0' ? error : curl_easy_strerror(rc);
+      std::string detail = error[0] != '\0' ? error : curl_api().easy_strerror(rc);
       if (proxy_variable_) detail = without_proxy_credentials(std::move(detail), *proxy_variable_);
       transfer.fail(detail + " (curl error " + std::to_string(rc) + ")");
     }
@@ -208,12 +208,12 @@ class CurlTransport final : public HttpTransport {
   CURLcode run(Transfer& transfer) {
     CURLM* multi = multi_.get();
     CURL* easy = easy_.get();
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
-    transfer.set_canceller([multi] { curl_multi_wakeup(multi); });
+    if (curl_api().multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+    transfer.set_canceller([multi] { curl_api().multi_wakeup(multi); });
     CURLcode rc = CURLE_OK;
     int running = 1;
     while (running > 0) {
-      if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      if (curl_api().multi_perform(multi, &running) != CURLM_OK) {
         rc = CURLE_FAILED_INIT;
         break;
       }
@@ -221,17 +221,17 @@ class CurlTransport final : public HttpTransport {
         rc = CURLE_ABORTED_BY_CALLBACK;
         break;
       }
-      if (running > 0 && curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+      if (running > 0 && curl_api().multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK) {
         rc = CURLE_FAILED_INIT;
         break;
       }
     }
     transfer.set_canceller({});
     int left = 0;
-    while (CURLMsg* msg = curl_multi_info_read(multi, &left))
+    while (CURLMsg* msg = curl_api().multi_info_read(multi, &left))
       if (msg->msg == CURLMSG_DONE && msg->easy_handle == easy && rc == CURLE_OK)
         rc = msg->data.result;
-    curl_multi_remove_handle(multi, easy);
+    curl_api().multi_remove_handle(multi, easy);
     return rc;
   }
 
@@ -247,13 +247,14 @@ class CurlTransport final : public HttpTransport {
 }  // namespace
 
 Result<std::unique_ptr<HttpTransport>, std::string> make_http_transport() {
+  if (load_curl() == nullptr) return Failure{std::string("libcurl.so.4 could not be loaded")};
   static std::once_flag once;
   static CURLcode init = CURLE_OK;
-  std::call_once(once, [] { init = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] { init = curl_api().global_init(CURL_GLOBAL_DEFAULT); });
   if (init != CURLE_OK) return Failure{std::string("libcurl could not be initialised")};
 
-  CurlEasy easy(curl_easy_init());
-  CurlMulti multi(curl_multi_init());
+  CurlEasy easy(curl_api().easy_init());
+  CurlMulti multi(curl_api().multi_init());
   if (!easy || !multi) return Failure{std::string("libcurl could not create a handle")};
   auto transport = std::make_unique<CurlTransport>(
       std::move(easy), std::move(multi),

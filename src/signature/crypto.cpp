@@ -136,6 +136,26 @@ bool ed25519_verify(const Ed25519PublicKey& key, std::span<const std::uint8_t> m
   return gcry_pk_verify(sig.get(), data.get(), pub.get()) == 0;
 }
 
+std::optional<Ed25519PublicKey> ed25519_public_key(const Ed25519Seed& seed) {
+  ensure_initialised();
+  gcry_sexp_t raw = nullptr;
+  if (gcry_sexp_build(&raw, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
+                      static_cast<int>(seed.size()), seed.data()) != 0)
+    return std::nullopt;
+  const Sexp key(raw);
+  gcry_ctx_t raw_ctx = nullptr;
+  if (gcry_mpi_ec_new(&raw_ctx, key.get(), nullptr) != 0) return std::nullopt;
+  const Context ctx(raw_ctx);
+  // libgcrypt derives Q from d and encodes it the EdDSA way.
+  const Mpi q(gcry_mpi_ec_get_mpi("q@eddsa", ctx.get(), 1));
+  unsigned int bits = 0;
+  const void* bytes = q ? gcry_mpi_get_opaque(q.get(), &bits) : nullptr;
+  if (bytes == nullptr || bits != 256) return std::nullopt;
+  Ed25519PublicKey out{};
+  std::memcpy(out.data(), bytes, out.size());
+  return out;
+}
+
 std::optional<Ed25519Signature> ed25519_sign(const Ed25519Seed& seed,
                                              std::span<const std::uint8_t> message) {
   if (message.size() > 32768) return std::nullopt;

@@ -44,6 +44,9 @@ class Ed25519StreamVerifier {
   std::unique_ptr<State> state_;
 };
 
+// The public key that belongs to `seed`; empty when libgcrypt refuses.
+std::optional<Ed25519PublicKey> ed25519_public_key(const Ed25519Seed& seed);
+
 // Ed25519 signature of a short message (at most 32 KiB) by the key that
 // `seed` (the secret half) stands for; empty when libgcrypt refuses.
 std::optional<Ed25519Signature> ed25519_sign(const Ed25519Seed& seed,

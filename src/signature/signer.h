@@ -18,9 +18,8 @@ namespace nuvo {
 inline constexpr std::string_view kSignerUntrustedComment =
     "signature from nuvo-release secret key";
 
-// The BLAKE2b-512 digest of everything `reader` gives, read in
-// kVerifyBlockSize blocks; InvalidPackageSize past `limit` bytes,
-// StorageFailed when a read fails.
+// The BLAKE2b-512 digest of everything `reader` gives, read in 1 MiB blocks; InvalidPackageSize
+// past `limit` bytes, StorageFailed when a read fails.
 SetupResult<crypto::Blake2b512Digest> digest_stream(ByteReader& reader, std::uint64_t limit);
 
 // The text of the .minisig file for a file with this digest. Empty when the

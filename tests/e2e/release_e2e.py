@@ -5,6 +5,7 @@ releases. Usage: release_e2e.py <nuvo-release> <NuvoSetup>"""
 
 import base64
 import os
+import pty
 import shutil
 import subprocess
 import sys
@@ -37,19 +38,20 @@ class Release(unittest.TestCase):
         run = tool("publish", "--secret-key", FIXTURES / "dev.key", "--version", VERSION,
                    "--out", cls.good, cls.installer)
         assert run.returncode == 0, run.stderr.decode()
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir, ignore_errors=True)
-
-    def test_signatures_round_trip_with_minisign(self):
-        keys = self.dir / "keys"
+        keys = cls.keys = cls.dir / "keys"
         keys.mkdir()
         # A password given to minisign -G on a pipe, twice (and confirmed).
         subprocess.run(["minisign", "-G", "-p", keys / "enc.pub", "-s", keys / "enc.key"],
                        input=f"{PASSWORD}\n{PASSWORD}\n".encode(), check=True, capture_output=True)
         subprocess.run(["minisign", "-G", "-W", "-p", keys / "plain.pub", "-s", keys / "plain.key"],
                        check=True, capture_output=True, stdin=subprocess.DEVNULL)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_signatures_round_trip_with_minisign(self):
+        keys = self.keys
         (keys / "password").write_text(PASSWORD + "\n")
         (keys / "wrong").write_text("incorrect horse\n")
         cases = [
@@ -76,6 +78,26 @@ class Release(unittest.TestCase):
                 self.assertEqual(verified.returncode, 0, verified.stderr)
                 self.assertRegex(verified.stdout,
                                  r"Trusted comment: timestamp:\d+\tfile:NuvoInstaller.exe\tversion:1.4.2\n")
+
+    @unittest.skipIf(harness.is_windows(TOOL), "a Unix terminal")
+    def test_password_typed_on_the_terminal_is_not_echoed(self):
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(TOOL, [str(TOOL), "sign", "--secret-key", str(self.keys / "enc.key"),
+                            "--version", VERSION, str(self.installer)])
+        seen = b""
+        while b"Password of the secret key: " not in seen:
+            seen += os.read(fd, 1024)
+        os.write(fd, PASSWORD.encode() + b"\n")
+        try:
+            while chunk := os.read(fd, 1024):
+                seen += chunk
+        except OSError:  # the terminal is gone once the tool has ended
+            pass
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0, seen)
+        self.assertIn(b"wrote ", seen)
+        self.assertNotIn(PASSWORD.encode(), seen)
 
     def test_publish_is_what_the_installer_accepts(self):
         self.assertEqual(sorted(p.name for p in self.good.iterdir()),
