@@ -19,6 +19,12 @@ if len(sys.argv) < 4:
     sys.exit(__doc__.rsplit("\n", 1)[-1])
 PROBE = Path(sys.argv.pop(2)).resolve()
 EXE = harness.program_and_host(sys.argv, "")
+# Wine 8's WinHTTP reads the proxy's answer to its CONNECT and starts TLS on
+# that connection whatever the status was: a 407 never reaches the program,
+# which so cannot answer it (the WinHTTP calls are tested in proxy_test.cpp).
+# Under Wine the runs show only that nothing is sent unasked and that the
+# failure is the usual one.
+WINE_HIDES_407 = harness.is_windows(EXE)
 
 HOST = "nuvor.test"
 VERSION = "1.4.2"
@@ -81,6 +87,7 @@ class ProxyAuthentication(unittest.TestCase):
         origin = [r for r in log if r["host"] == HOST]
         return run, connects, origin
 
+    @unittest.skipIf(WINE_HIDES_407, "Wine's WinHTTP never reports a 407 to a CONNECT")
     def test_right_credentials_get_the_download_through(self):
         run, connects, origin = self.download(variable(USER, PASSWORD))
         self.assertEqual((run.returncode, run.stderr.decode()), (0, "Resolving\nVerifying\nReady\n"),
@@ -96,7 +103,8 @@ class ProxyAuthentication(unittest.TestCase):
               f"(all accepted), {len(origin)} requests through them", file=sys.stderr)
 
     def test_wrong_or_missing_credentials_fail_after_the_retries(self):
-        for name, proxy, answers in (("wrong", variable(USER, WRONG), ["refused"]),
+        wrong_answers = [] if WINE_HIDES_407 else ["refused"]
+        for name, proxy, answers in (("wrong", variable(USER, WRONG), wrong_answers),
                                      ("missing", variable(), [])):
             with self.subTest(name):
                 run, connects, origin = self.download(proxy)
@@ -123,7 +131,7 @@ class ProxyAuthentication(unittest.TestCase):
 
     def test_zz_no_credentials_in_any_output_or_file(self):
         # Runs last (by name): every output and every file written so far.
-        self.assertGreaterEqual(len(self.outputs), 5)
+        self.assertGreaterEqual(len(self.outputs), 4)
         places = {f"output {i}": run.stdout + run.stderr for i, run in enumerate(self.outputs)}
         roots = list(self.dirs)
         if harness.is_windows(EXE):
