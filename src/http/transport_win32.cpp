@@ -391,12 +391,15 @@ class WinHttpTransport final : public HttpTransport {
 
     // A proxy that asks who the user is (the system's proxy or the
     // variable's) gets one answer per scheme, each on the same request
-    // handle; after that its 407 is the response.
+    // handle; after that its 407 is the response. The handle keeps the extra
+    // headers of the first send for the next ones.
     for (ProxyAuthSchemes answered = 0;;) {
+      const bool add_headers = answered == 0 && !extra_headers.empty();
       auto sent = call(transfer, *x, [&] {
         return WinHttpSendRequest(
-            req, extra_headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extra_headers.c_str(),
-            static_cast<DWORD>(extra_headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+            req, add_headers ? extra_headers.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
+            add_headers ? static_cast<DWORD>(extra_headers.size()) : 0, WINHTTP_NO_REQUEST_DATA, 0,
+            0, context);
       });
       if (!sent) return Failure{std::move(sent).error()};
       auto received = call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
