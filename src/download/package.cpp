@@ -74,20 +74,25 @@ class Run {
     progress_(p);
   }
 
-  // Opens `path` for reading and checks it through that handle, which is
-  // kept: on Windows nobody can change the file while it is open. The check
-  // after the move is not reported.
-  SetupResult<CacheFile> open_verified(const Release& release, const std::string& path,
-                                       bool reported = true) {
-    auto file = fs_.open_file_read(path);
-    if (!file) return Failure{std::move(file).error()};
-    const auto size = file->size();
+  // Opens `path` for reading (failures: ChannelMisconfigured, StorageFailed)
+  // and checks it through that handle, which is kept: on Windows nobody can
+  // change the file while it is open. The check after the move is not
+  // reported.
+  SetupResult<CacheFile> open_checked(const std::string& path) {
+    return fs_.open_file_read(path);
+  }
+  SetupResult<void> verify(const Release& release, CacheFile& file, bool reported = true) {
+    const auto size = file.size();
     if (!size) return Failure{size.error()};
     if (reported) report(Stage::Verifying, *size, *size);
-    CacheFileReader reader(*file);
+    CacheFileReader reader(file);
     if (auto r = verify_stream(release.signature, reader, *size, cancel_); !r)
       return Failure{reader.error ? *reader.error : r.error()};
-    return std::move(file).value();
+    return {};
+  }
+  // A failed read is the disk's fault, not the file's: the file is kept.
+  static bool keeps_file(const SetupError& e) {
+    return e.kind == SetupErrorKind::DownloadCancelled || e.kind == SetupErrorKind::StorageFailed;
   }
 
   // A NuvoInstaller.exe that still verifies is used as it is; one that does
@@ -96,11 +101,12 @@ class Run {
     if (auto r = fs_.check_not_link(paths.installer); !r) return Failure{r.error()};
     if (!fs_.file_size(paths.installer)) return std::optional<CacheFile>();
 
-    auto verified = open_verified(release, paths.installer);
-    if (verified) return std::optional<CacheFile>(std::move(verified).value());
-    if (verified.error().kind == SetupErrorKind::DownloadCancelled ||
-        verified.error().kind == SetupErrorKind::StorageFailed)
-      return Failure{verified.error()};
+    auto file = open_checked(paths.installer);
+    if (!file) return Failure{std::move(file).error()};
+    const auto verified = verify(release, *file);
+    if (verified) return std::optional<CacheFile>(std::move(file).value());
+    if (keeps_file(verified.error())) return Failure{verified.error()};
+    file->close();  // before deleting it
     if (auto r = patiently(fs_, cancel_, [&] { return fs_.delete_file(paths.installer); }); !r)
       return Failure{r.error()};
     return std::optional<CacheFile>();
@@ -116,21 +122,25 @@ class Run {
     if (auto r = download_installer(job); !r) return Failure{r.error()};
 
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
-    auto part = open_verified(release, paths.part);
-    if (!part) {
-      const auto kind = part.error().kind;
-      if (kind == SetupErrorKind::DownloadCancelled || kind == SetupErrorKind::StorageFailed)
-        return Failure{part.error()};
-      // A finished file that fails its check is never kept.
-      if (auto reset = reset_partial(fs_, cancel_, paths.part, paths.state); !reset)
-        return Failure{reset.error()};
-      return Failure{part.error()};
-    }
-    part->close();  // before moving it
+    {
+      auto part = open_checked(paths.part);
+      if (!part) return Failure{std::move(part).error()};
+      if (auto r = verify(release, *part); !r) {
+        if (keeps_file(r.error())) return Failure{r.error()};
+        part->close();  // before emptying it
+        // A finished file that fails its check is never kept.
+        if (auto reset = reset_partial(fs_, cancel_, paths.part, paths.state); !reset)
+          return Failure{reset.error()};
+        return Failure{r.error()};
+      }
+    }  // closed before it is moved
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
 
     if (auto r = finalize(paths); !r) return Failure{r.error()};
-    return open_verified(release, paths.installer, false);
+    auto installer = open_checked(paths.installer);
+    if (!installer) return Failure{std::move(installer).error()};
+    if (auto r = verify(release, *installer, false); !r) return Failure{r.error()};
+    return installer;
   }
 
   SetupResult<void> finalize(const ReleasePaths& paths) {
