@@ -70,9 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   nuvo::HttpResponse response;
   response.status = number<int>(next_line(rest)).value_or(206);
   // Callers never ask beyond the size limit.
-  const std::uint64_t offset =
-      std::min<std::uint64_t>(number<std::uint64_t>(next_line(rest)).value_or(0),
-                              nuvo::kMaxPackageSize);
+  const std::uint64_t offset = std::min<std::uint64_t>(
+      number<std::uint64_t>(next_line(rest)).value_or(0), nuvo::kMaxPackageSize);
   const auto stored_total = number<std::uint64_t>(next_line(rest));
   std::optional<std::string> stored_validator;
   if (const auto v = next_line(rest); !v.empty()) stored_validator = std::string(v);

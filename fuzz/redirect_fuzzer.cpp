@@ -57,8 +57,7 @@ bool in_release_area(const nuvo::Url& u) {
       nuvo::config::kAssetHosts.end())
     return true;
   return *u.host == nuvo::config::kReleaseHost && !u.query &&
-         u.path.starts_with("/graycrane42/nuvo/releases/") &&
-         u.path.find('%') == std::string::npos;
+         u.path.starts_with("/graycrane42/nuvo/releases/") && u.path.find('%') == std::string::npos;
 }
 
 bool same(const std::vector<nuvo::HttpHeader>& a, const std::vector<nuvo::HttpHeader>& b) {
@@ -96,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result->status != 200 || sent != locations.size() + 1) std::abort();
   } else if (result.error().kind == nuvo::SetupErrorKind::DownloadFailed) {
     if (sent != nuvo::MAX_REDIRECTS + 1) std::abort();
-  } else if (result.error().kind != nuvo::SetupErrorKind::InvalidDownloadUrl || sent > locations.size()) {
+  } else if (result.error().kind != nuvo::SetupErrorKind::InvalidDownloadUrl ||
+             sent > locations.size()) {
     std::abort();
   }
   return 0;
