@@ -1,11 +1,10 @@
-#include "download/download_loop.h"
-#include "download/package.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "channel_config.h"
+#include "download/download_loop.h"
+#include "download/package.h"
 #include "download/resume_state.h"
 #include "fake_transport.h"
 #include "package_fixture.h"
@@ -51,10 +50,12 @@ struct LoopFixture {
   std::vector<DownloadProgress> reports;
   ProgressSink sink = [this](const DownloadProgress& p) { reports.push_back(p); };
   std::chrono::seconds now{0};
+  CacheFile* unflushed = nullptr;
 
   SetupResult<void> run(bool fake_clock = false) {
     DownloadJob job{fake, "graycrane42/nuvo", url, paths, "1.4.2", cancel, sink};
     if (fake_clock) job.elapsed = [this] { return now; };
+    job.unflushed_part = unflushed;
     return download_installer(job);
   }
   std::string part() const { return test::read_file(paths.part); }
@@ -193,6 +194,30 @@ TEST(DownloadLoop, OpenEndedRangeForAFullSizedPart) {
   ASSERT_TRUE(f.run());
   ASSERT_EQ(f.fake.requests.size(), 1u);
   EXPECT_EQ(range_of(f.fake.requests[0]), "bytes=536870912-");
+}
+
+// The package run flushes the completing body itself, beside its first check:
+// the loop must hand that file over, and only when a body completed the part.
+TEST(DownloadLoop, HandsOverTheCompletingBodyUnflushed) {
+  {
+    LoopFixture f;
+    CacheFile last;
+    f.unflushed = &last;
+    f.fake.answers.push_back(
+        answer(200, {{"Content-Length", "200000"}, {"ETag", kEtag}}, bytes(200000)));
+    ASSERT_TRUE(f.run());
+    ASSERT_TRUE(last.valid());
+    EXPECT_EQ(last.size().value(), 200000u);
+  }
+  {
+    LoopFixture f;
+    CacheFile last;
+    f.unflushed = &last;
+    f.keep(bytes(1000), {kEtag, 1000});
+    f.fake.answers.push_back(answer(416, {{"Content-Range", "bytes */1000"}}));
+    ASSERT_TRUE(f.run());
+    EXPECT_FALSE(last.valid());
+  }
 }
 
 TEST(DownloadLoop, DeadlineAndCancel) {

@@ -37,6 +37,7 @@ class Attempts {
 struct Body {
   std::uint64_t stored = 0;
   bool clean = false;  // the end of the body was reached
+  CacheFile file;      // installer.part, written but not yet flushed
 };
 
 class Loop {
@@ -100,10 +101,16 @@ class Loop {
       auto body = store(*response, c);
       if (!body) return Failure{std::move(body).error()};
       response->body.reset();
-      if (job_.cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
-
       const bool clean = body->clean && (!c.body_length || body->stored == *c.body_length);
-      if (clean && (!c.total || c.offset + body->stored == *c.total)) return {};
+      const bool complete = clean && (!c.total || c.offset + body->stored == *c.total);
+      if (complete && job_.unflushed_part && !job_.cancel.load()) {
+        *job_.unflushed_part = std::move(body->file);
+        return {};
+      }
+      if (auto r = body->file.flush(); !r) return r;
+      body->file.close();
+      if (job_.cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
+      if (complete) return {};
       if (past_deadline()) return fail(SetupErrorKind::DownloadFailed, "deadline passed");
       if (clean && body->stored > 0) {
         attempts_.progress_made();
@@ -155,7 +162,7 @@ class Loop {
       report(c.offset + body.stored, c.total);
       if (job_.cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
     }
-    if (auto r = file->flush(); !r) return Failure{r.error()};
+    body.file = std::move(file).value();
     return body;
   }
 

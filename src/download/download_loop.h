@@ -11,6 +11,7 @@
 #include "download/progress.h"
 #include "download/release_dir.h"
 #include "http/transport.h"
+#include "platform/cache_fs.h"
 #include "url/url.h"
 
 namespace nuvo {
@@ -31,6 +32,10 @@ struct DownloadJob {
   std::chrono::seconds deadline = kDownloadDeadline;
   // Time since the loop began; the steady clock unless a test says otherwise.
   std::function<std::chrono::steady_clock::duration()> elapsed = {};
+  // When set, the body that completes the file is not flushed here: its file
+  // comes back open in *unflushed_part, and the caller must flush it before
+  // the part is moved (so the flush can overlap the first verification).
+  CacheFile* unflushed_part = nullptr;
 };
 
 // Returns once installer.part holds the complete package.

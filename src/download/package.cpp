@@ -1,11 +1,41 @@
 #include "download/package.h"
 
+#include <system_error>
+#include <thread>
+
 #include "download/download_loop.h"
 #include "download/resume_state.h"
 #include "signature/signature.h"
 
 namespace nuvo {
 namespace {
+
+// Flushes an open file on a thread of its own until wait() (inline when no
+// thread can be started); nothing to do for a file that is not open.
+class Flush {
+ public:
+  explicit Flush(CacheFile& file) : file_(file) {
+    if (!file.valid()) return;
+    try {
+      thread_ = std::thread([this] { result_ = file_.flush(); });
+    } catch (const std::system_error&) {
+      result_ = file.flush();
+    }
+  }
+  Flush(const Flush&) = delete;
+  Flush& operator=(const Flush&) = delete;
+  ~Flush() { (void)wait(); }
+
+  SetupResult<void> wait() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  CacheFile& file_;
+  SetupResult<void> result_;
+  std::thread thread_;  // last: starts once the members it uses exist
+};
 
 class Run {
  public:
@@ -74,21 +104,29 @@ class Run {
 
   // Downloads, verifies, moves into place and verifies again.
   SetupResult<CacheFile> download(const Release& release, const ReleasePaths& paths) {
-    const DownloadJob job{*client_.http, client_.settings.repository, release.installer_url,
-                          paths,         version_,                    cancel_,
-                          progress_,     options_.download_deadline};
+    CacheFile last_body;  // the body that completed the part, not yet flushed
+    DownloadJob job{
+        *client_.http, client_.settings.repository, release.installer_url, paths, version_, cancel_,
+        progress_,     options_.download_deadline};
+    job.unflushed_part = &last_body;
     if (auto r = download_installer(job); !r) return Failure{r.error()};
 
-    if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
     const auto size = file_size(paths.part);
     if (!size) return fail(SetupErrorKind::StorageFailed, "size of the finished part");
     report(Stage::Verifying, *size, *size);
-    if (auto r = verify_file(release.signature, paths.part, cancel_); !r) {
-      if (r.error().kind == SetupErrorKind::DownloadCancelled) return Failure{r.error()};
+    // The last flush runs beside the first check; the part moves only after both.
+    Flush flushed(last_body);
+    auto verified = verify_file(release.signature, paths.part, cancel_);
+    const auto stored = flushed.wait();
+    last_body.close();
+    if (!verified) {
+      if (verified.error().kind == SetupErrorKind::DownloadCancelled)
+        return Failure{verified.error()};
       // A finished file that fails its check is never kept.
       if (auto reset = reset_partial(paths.part, paths.state); !reset) return Failure{reset.error()};
-      return Failure{r.error()};
+      return Failure{verified.error()};
     }
+    if (!stored) return Failure{stored.error()};
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
 
     if (auto r = finalize(paths); !r) return Failure{r.error()};
