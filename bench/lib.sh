@@ -1,5 +1,6 @@
-# What the benchmarks share: timing a command, and a 256 MiB release served
-# by nginx over TLS on the test network's release host. Sourced; needs $work.
+# What the benchmarks share: timing a command, the rows of bench/run's table,
+# and a 256 MiB release served by nginx over TLS on the test network's
+# release host. Sourced; needs $work.
 
 bench_version=3.0.0
 bench_path=graycrane42/nuvo/releases/download/v$bench_version/Nuvo_${bench_version}_x64-setup.exe
@@ -14,7 +15,13 @@ measure() {  # prints "<seconds> <peak KiB>"; a failed run ends the benchmark
   tail -n 1 "$work/t"
 }
 best() { sort -n | head -n 1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else printf "-" }'; }
+
+# One row of bench/run's table, tab-separated: what is measured, its figure,
+# the peer measured in the same run, the peer's figure, the ratio of the two
+# and the goal ("-" where there is none).
+row() { printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" "$5" "$6"; }
 
 # Publishes the release (random bytes, or the program $1 padded with random
 # bytes to 256 MiB), signed with the development key, and (re)starts nginx.

@@ -29,9 +29,9 @@ done
 minisign -Vm "$pkg" -p tests/fixtures/dev.pub >/dev/null  # our signature checks out
 t_ours=$(printf '%s\n' "${ours[@]}" | best)
 t_theirs=$(printf '%s\n' "${theirs[@]}" | best)
-printf 'minisign -S               %6.2f s  peak %6d KiB\n' "$t_theirs" "$theirs_mem"
-printf 'nuvo-release sign         %6.2f s  peak %6d KiB (limit 8192)\n' "$t_ours" "$ours_mem"
-echo "ratio nuvo-release/minisign: $(ratio "$t_ours" "$t_theirs") (limit 1.05)"
+row "sign 512 MiB, native" "$t_ours s" "minisign -S" "$t_theirs s" "$(ratio "$t_ours" "$t_theirs")" "<= 1.05"
+row "sign: peak memory, native" "$ours_mem KiB" "minisign -S" "$theirs_mem KiB" \
+  "$(ratio "$ours_mem" "$theirs_mem")" "< 8192 KiB"
 
 if [ -f build/windows/nuvo-release.exe ] && command -v wine >/dev/null; then
   export WINEDEBUG=-all
@@ -43,6 +43,6 @@ if [ -f build/windows/nuvo-release.exe ] && command -v wine >/dev/null; then
     win+=("$s")
   done
   t_win=$(printf '%s\n' "${win[@]}" | best)
-  printf 'nuvo-release.exe (Wine)   %6.2f s\n' "$t_win"
-  echo "ratio exe under Wine/minisign: $(ratio "$t_win" "$t_theirs")"
+  row "sign 512 MiB, exe under Wine" "$t_win s" "minisign -S (native)" "$t_theirs s" \
+    "$(ratio "$t_win" "$t_theirs")" "-"
 fi

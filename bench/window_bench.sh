@@ -9,6 +9,7 @@
 # 2. responsiveness: while the window downloads a 256 MiB release from nginx
 #    over TLS, WM_NULL round trips to its thread (SendMessageTimeoutW), one
 #    every 20 ms; the slowest of them.
+# Prints rows of bench/run's table (see lib.sh).
 # Needs build/windows configured for the test channel (scripts/test does
 # that) and the test network (scripts/test-network).
 # Usage: bench/window_bench.sh [runs]
@@ -37,27 +38,35 @@ wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 win() { winepath -w "$1"; }
 
 watch=build/windows/bench/window_watch.exe
-ours=() theirs=() memory=0
+ours=() theirs=()
 for ((i = 0; i < runs; i++)); do
   read -r t _ < <(wine "$watch" NuvoBenchMinimal "$(win build/windows/bench/window_minimal.exe)")
   theirs+=("$t")
   read -r t _ < <(wine "$watch" NuvoOnlineSetup "$(win build/windows/NuvoSetup.exe)")
   ours+=("$t")
 done
-stats() { sort -n | awk '{ v[NR] = $1 } END { printf "best %.1f ms, median %.1f ms", v[1], v[int((NR + 1) / 2)] }'; }
-echo "minimal window program: $(printf '%s\n' "${theirs[@]}" | stats)"
-echo "NuvoSetup.exe window:   $(printf '%s\n' "${ours[@]}" | stats)"
-awk -v a="$(printf '%s\n' "${ours[@]}" | best)" -v b="$(printf '%s\n' "${theirs[@]}" | best)" \
-  'BEGIN { printf "start-up ratio (best): %.3f (limit 1.25)\n", a / b }'
-med() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-awk -v a="$(printf '%s\n' "${ours[@]}" | med)" -v b="$(printf '%s\n' "${theirs[@]}" | med)" \
-  'BEGIN { printf "start-up ratio (median): %.3f\n", a / b }'
+t_ours=$(printf '%s\n' "${ours[@]}" | best)
+t_theirs=$(printf '%s\n' "${theirs[@]}" | best)
+row "window start-up, best of $runs" "$t_ours ms" "minimal window program" "$t_theirs ms" \
+  "$(ratio "$t_ours" "$t_theirs")" "<= 1.25"
+m_ours=$(printf '%s\n' "${ours[@]}" | median)
+m_theirs=$(printf '%s\n' "${theirs[@]}" | median)
+row "window start-up, median" "$m_ours ms" "minimal window program" "$m_theirs ms" \
+  "$(ratio "$m_ours" "$m_theirs")" "-"
+# Private pages of a running Wine process (its Linux side).
+private_kib() { awk '/^Private_(Clean|Dirty):/ { s += $2 } END { print s + 0 }' "/proc/$1/smaps_rollup"; }
+wine build/windows/bench/window_minimal.exe </dev/null >/dev/null 2>&1 &
+sleep 2
+minimal=$(pgrep -n -f 'build/windows/bench/window_minimal.exe')
+minimal_kib=$(private_kib "$minimal")
+kill "$minimal" 2>/dev/null || true
 wine build/windows/NuvoSetup.exe </dev/null >/dev/null 2>&1 &
 wine build/windows/tests/window_driver.exe wait 30000 >/dev/null
 sleep 1
-pid=$(pgrep -f 'build/windows/NuvoSetup.exe' | head -n 1)
-awk '/^Private_(Clean|Dirty):/ { s += $2 } END { printf "idle window private memory: %d KiB (Linux side of the Wine process)\n", s }' \
-  "/proc/$pid/smaps_rollup"
+pid=$(pgrep -n -f 'build/windows/NuvoSetup.exe')
+ours_kib=$(private_kib "$pid")
+row "idle window private memory (Wine process)" "$ours_kib KiB" "minimal window program" \
+  "$minimal_kib KiB" "$(ratio "$ours_kib" "$minimal_kib")" "-"
 wine build/windows/tests/window_driver.exe close
 
 # Responsiveness during a 256 MiB download.
@@ -67,7 +76,8 @@ wine build/windows/NuvoSetup.exe </dev/null >/dev/null 2>&1 &
 driver=build/windows/tests/window_driver.exe
 wine $driver wait 30000 >/dev/null
 wine $driver click 1001
-wine $driver probe 300 20
+worst=$(wine $driver probe 300 20 | python3 -c 'import json,sys; print(json.load(sys.stdin)["worst_ms"])')
 heading=$(wine $driver dump | python3 -c 'import json,sys; print(json.load(sys.stdin)["children"][4]["text"])')
-echo "heading after the probes: $heading"
+row "slowest WM_NULL answer while downloading" "$worst ms" "-" "-" "-" "-"
+echo "heading after the probes: $heading" >&2
 wine $driver close || true

@@ -6,8 +6,8 @@
 # Wine. The installer is the test installer padded to 256 MiB (a program runs
 # with data appended to it). The probe polls its queue every 5 ms, so that
 # the window's 100 ms poll is not counted as the worker's cost.
-# Prints the best of N runs, the ratios, peak memory and the queue's
-# high-water mark.
+# Prints rows of bench/run's table (see lib.sh): the best of N runs, the
+# ratios, peak memory and the queue's high-water mark.
 # Needs build/native and build/windows configured for the test channel
 # (scripts/test does that) and the test network (scripts/test-network).
 # Usage: bench/worker_bench.sh [runs]
@@ -40,13 +40,16 @@ compare() {  # label, cache dir as the program names it, cache dir here, program
   local t_ours t_theirs
   t_ours=$(printf '%s\n' "${ours[@]}" | best)
   t_theirs=$(printf '%s\n' "${theirs[@]}" | best)
-  echo "$label: --download-only           $t_theirs s  peak $mem_theirs KiB"
-  echo "$label: run_installation (probe)  $t_ours s  peak $mem_ours KiB  queue high-water $high events"
-  echo "$label ratio: $(ratio "$t_ours" "$t_theirs") (limit 1.03)"
+  row "whole worker run, $label" "$t_ours s" "--download-only" "$t_theirs s" \
+    "$(ratio "$t_ours" "$t_theirs")" "<= 1.03"
+  if [ "$label" = native ]; then
+    row "worker run: peak memory, native" "$mem_ours KiB" "--download-only" "$mem_theirs KiB" \
+      "$(ratio "$mem_ours" "$mem_theirs")" "-"
+  fi
   # The queue as the window sees it, read every 100 ms.
   rm -rf "$here"
   measure $probe --cache-dir "$cache" --poll-ms 100 >"$work/m"
-  echo "$label: queue high-water with a 100 ms poll: $(summary) events"
+  row "worker queue high-water, $label, 5 / 100 ms poll" "$high / $(summary) events" "-" "-" "-" "-"
 }
 
 publish_release build/native/tests/test_installer
