@@ -136,13 +136,20 @@ bool ed25519_verify(const Ed25519PublicKey& key, std::span<const std::uint8_t> m
   return gcry_pk_verify(sig.get(), data.get(), pub.get()) == 0;
 }
 
-std::optional<Ed25519PublicKey> ed25519_public_key(const Ed25519Seed& seed) {
-  ensure_initialised();
+// The secret key as libgcrypt takes it: without q, it derives the public
+// key from the seed itself.
+Sexp secret_key(const Ed25519Seed& seed) {
   gcry_sexp_t raw = nullptr;
   if (gcry_sexp_build(&raw, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
                       static_cast<int>(seed.size()), seed.data()) != 0)
-    return std::nullopt;
-  const Sexp key(raw);
+    return nullptr;
+  return Sexp(raw);
+}
+
+std::optional<Ed25519PublicKey> ed25519_public_key(const Ed25519Seed& seed) {
+  ensure_initialised();
+  const Sexp key = secret_key(seed);
+  if (!key) return std::nullopt;
   gcry_ctx_t raw_ctx = nullptr;
   if (gcry_mpi_ec_new(&raw_ctx, key.get(), nullptr) != 0) return std::nullopt;
   const Context ctx(raw_ctx);
@@ -160,12 +167,9 @@ std::optional<Ed25519Signature> ed25519_sign(const Ed25519Seed& seed,
                                              std::span<const std::uint8_t> message) {
   if (message.size() > 32768) return std::nullopt;
   ensure_initialised();
+  const Sexp key = secret_key(seed);
+  if (!key) return std::nullopt;
   gcry_sexp_t raw = nullptr;
-  // Without q libgcrypt derives the public key from the seed itself.
-  if (gcry_sexp_build(&raw, nullptr, "(private-key (ecc (curve Ed25519) (flags eddsa) (d %b)))",
-                      static_cast<int>(seed.size()), seed.data()) != 0)
-    return std::nullopt;
-  const Sexp key(raw);
   if (gcry_sexp_build(&raw, nullptr, "(data (flags eddsa) (hash-algo sha512) (value %b))",
                       static_cast<int>(message.size()), message.data()) != 0)
     return std::nullopt;
