@@ -184,18 +184,24 @@ class WorkerRuns(unittest.TestCase):
         ]
         for phase, scenario, on, after, kept in phases:
             with self.subTest(phase):
-                shutil.rmtree(self.cache, ignore_errors=True)
-                self.server.load(scenario)
-                events, summary = self.probe("--cancel-on", on, "--cancel-after-ms", str(after),
-                                             "--poll-ms", "2")
+                # The pause is timed from the start of the run: when the first
+                # request took longer than the delay (a busy machine), the
+                # cancel came before it and the phase is tried again.
+                for _ in range(3):
+                    shutil.rmtree(self.cache, ignore_errors=True)
+                    self.server.load(scenario)
+                    events, summary = self.probe("--cancel-on", on, "--cancel-after-ms",
+                                                 str(after), "--poll-ms", "2")
+                    manifests = [r for r in self.server.requests()
+                                 if r["target"] == harness.MANIFEST_PATH]
+                    if phase != "a pause between attempts" or manifests:
+                        break
                 self.assertEqual(summary["summary"], "cancelled", events)
                 self.assertTrue(any(e["event"] == "Cancel" and e["accepted"] for e in events))
                 latency = summary["cancel_latency_ms"]
                 WorkerRuns.worst[phase] = latency
                 self.assertLessEqual(latency, CANCEL_LIMIT_MS, phase)
                 if phase == "a pause between attempts":
-                    manifests = [r for r in self.server.requests()
-                                 if r["target"] == harness.MANIFEST_PATH]
                     self.assertEqual(len(manifests), 1)  # the cancel came during the pause
                 if kept is not None:
                     # In the part, or already moved into place by a check that had finished.
