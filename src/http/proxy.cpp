@@ -4,6 +4,8 @@
 #include <charconv>
 #include <initializer_list>
 
+#include "url/percent.h"
+
 namespace nuvo {
 namespace {
 
@@ -102,25 +104,12 @@ std::string shown(std::string_view value) {
          std::string(value.substr(start + userinfo->size()));
 }
 
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// A '%' not followed by two hex digits stays as it is, as in curl.
+// Decoded as curl decodes it: a '%' not followed by two hex digits stays as
+// it is. A control character in the result makes the credentials unusable.
 std::optional<std::string> percent_decoded(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char c = s[i];
-    if (c == '%' && i + 2 < s.size() && hex_digit(s[i + 1]) >= 0 && hex_digit(s[i + 2]) >= 0) {
-      c = static_cast<char>(hex_digit(s[i + 1]) * 16 + hex_digit(s[i + 2]));
-      i += 2;
-    }
+  std::string out = url_detail::percent_decode(s);
+  for (const char c : out)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return std::nullopt;
-    out += c;
-  }
   return out;
 }
 
