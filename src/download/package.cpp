@@ -74,13 +74,9 @@ class Run {
     progress_(p);
   }
 
-  // Opens `path` for reading (failures: ChannelMisconfigured, StorageFailed)
-  // and checks it through that handle, which is kept: on Windows nobody can
-  // change the file while it is open. The check after the move is not
-  // reported.
-  SetupResult<CacheFile> open_checked(const std::string& path) {
-    return fs_.open_file_read(path);
-  }
+  // Checks a file through the handle the cache's careful open returned, which
+  // the caller keeps: on Windows nobody can change the file while it is open.
+  // The check after the move is not reported.
   SetupResult<void> verify(const Release& release, CacheFile& file, bool reported = true) {
     const auto size = file.size();
     if (!size) return Failure{size.error()};
@@ -101,7 +97,7 @@ class Run {
     if (auto r = fs_.check_not_link(paths.installer); !r) return Failure{r.error()};
     if (!fs_.file_size(paths.installer)) return std::optional<CacheFile>();
 
-    auto file = open_checked(paths.installer);
+    auto file = fs_.open_file_read(paths.installer);
     if (!file) return Failure{std::move(file).error()};
     const auto verified = verify(release, *file);
     if (verified) return std::optional<CacheFile>(std::move(file).value());
@@ -123,7 +119,7 @@ class Run {
 
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
     {
-      auto part = open_checked(paths.part);
+      auto part = fs_.open_file_read(paths.part);
       if (!part) return Failure{std::move(part).error()};
       if (auto r = verify(release, *part); !r) {
         if (keeps_file(r.error())) return Failure{r.error()};
@@ -137,7 +133,7 @@ class Run {
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
 
     if (auto r = finalize(paths); !r) return Failure{r.error()};
-    auto installer = open_checked(paths.installer);
+    auto installer = fs_.open_file_read(paths.installer);
     if (!installer) return Failure{std::move(installer).error()};
     if (auto r = verify(release, *installer, false); !r) return Failure{r.error()};
     return installer;
