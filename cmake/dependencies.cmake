@@ -34,9 +34,12 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # Operating-system libraries of the platform layer.
 add_library(nuvo_os INTERFACE)
 if(WIN32)
-  nuvo_delay_import(NUVO_DELAYED winhttp msi shell32 ole32 oleaut32)
-  target_link_libraries(nuvo_os INTERFACE ${NUVO_DELAYED} delayimp uuid comctl32 uxtheme gdi32
-                                          user32)
+  # At start-up the executables import only KnownDLLs (kernel32, user32, gdi32,
+  # advapi32, msvcrt), which the loader never looks for beside the program.
+  # Every other DLL, the window's common controls and uxtheme included, is
+  # delay-loaded from the system directory (src/platform/dll_search_win32.cpp).
+  nuvo_delay_import(NUVO_DELAYED comctl32 uxtheme winhttp msi shell32 ole32 oleaut32)
+  target_link_libraries(nuvo_os INTERFACE ${NUVO_DELAYED} delayimp uuid gdi32 user32)
 else()
   # libcurl is loaded at run time (src/http/curl_api_posix.cpp): only its
   # headers at build time.

@@ -12,6 +12,13 @@ extern "C" {
 int _dowildcard = 0;
 }
 
+// Before any constructor of ours or of the C++ run-time, and so before any
+// DLL that is not a KnownDLL can be loaded, the DLL search is narrowed to the
+// system directory: the program runs from the Downloads folder.
+[[gnu::constructor(101)]] static void restrict_dll_search_first() {
+  nuvo::win32::restrict_dll_search();
+}
+
 namespace {
 
 int run() {

@@ -25,4 +25,8 @@ std::string narrow(std::wstring_view wide);
 // The system's description of a Windows error code, trailing line break removed.
 std::string system_message(DWORD code);
 
+// Narrows the DLL search of the whole process to the system directory; the
+// first thing each program does (dll_search_win32.cpp).
+void restrict_dll_search();
+
 }  // namespace nuvo::win32

@@ -236,7 +236,7 @@ PROXY_VARIABLES = ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "al
                    "ALL_PROXY", "no_proxy", "NO_PROXY")
 
 
-def run(exe, *args, timeout=120, env=None, stdin=b""):
+def run(exe, *args, timeout=120, env=None, stdin=b"", cwd=None):
     """Runs exe with args and returns its exit code, output bytes and duration.
     The proxy variables of this environment are not passed on: the test
     network is reached directly unless `env` names a proxy. On timeout the
@@ -246,7 +246,8 @@ def run(exe, *args, timeout=120, env=None, stdin=b""):
     full_env.update(env or {})
     start = time.monotonic()
     proc = subprocess.Popen(command(exe, *args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, env=full_env, start_new_session=True)
+                            stderr=subprocess.PIPE, env=full_env, start_new_session=True,
+                            cwd=cwd)
     try:
         out, err = proc.communicate(stdin, timeout=timeout)
         code = proc.returncode

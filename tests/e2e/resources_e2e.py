@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Reads NuvoSetup.exe's PE headers and resource directory and checks the
 icon group, the application manifest, the version information, the imported
-DLLs and the file size; then, under Wine, that Windows loads the icon at every
-size and reads the version strings.
+DLLs, the image's hardening (of nuvo-release.exe too) and the file size;
+then, under Wine, that Windows loads the icon at every size and reads the
+version strings.
 
-    resources_e2e.py <NuvoSetup.exe> <resource_probe.exe>
+    resources_e2e.py <NuvoSetup.exe> <resource_probe.exe> <nuvo-release.exe>
 """
 
 import os
@@ -17,13 +18,18 @@ from pathlib import Path
 
 EXE = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
 PROBE = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
+RELEASE_TOOL = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_SIZES = [32, 16, 24, 48, 64, 256]
 SIZE_LIMIT = 2 * 1024 * 1024
-WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
-                "ole32.dll", "oleaut32.dll", "msvcrt.dll", "winhttp.dll", "ws2_32.dll",
-                "msi.dll", "comctl32.dll", "uxtheme.dll"}
+# What the loader resolves before the program's first instruction, while the
+# DLL search still starts in the program's folder: KnownDLLs only, which
+# Windows never looks for there.
+STARTUP_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+# ASLR with high entropy, DEP, terminal-server aware.
+DLL_CHARACTERISTICS = 0x0020 | 0x0040 | 0x0100 | 0x8000
+RELOCS_STRIPPED = 0x0001
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
@@ -40,6 +46,8 @@ class Image:
         count = struct.unpack_from("<I", data, optional + 108)[0]
         self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * i)
                             for i in range(count)]
+        self.characteristics, = struct.unpack_from("<H", data, pe + 22)
+        self.dll_characteristics, = struct.unpack_from("<H", data, optional + 70)
         table = optional + optional_size
         self.sections = [struct.unpack_from("<8xIIII", data, table + 40 * i)
                          for i in range(sections)]   # virtual size, RVA, raw size, raw offset
@@ -189,10 +197,17 @@ class Resources(unittest.TestCase):
         self.assertEqual([(name, value) for name, value, _, _ in blocks["VarFileInfo"]],
                          [("Translation", struct.pack("<HH", 0x0000, 1200))])
 
-    def test_imports_only_windows_dlls(self):
-        names = self.image.imported_dlls()
-        self.assertIn("kernel32.dll", [n.lower() for n in names])
-        self.assertEqual([n for n in names if n.lower() not in WINDOWS_DLLS], [])
+    def test_both_images_import_only_known_dlls_and_are_hardened(self):
+        for exe in (EXE, RELEASE_TOOL):
+            with self.subTest(exe=exe.name):
+                image = Image(exe.read_bytes())
+                names = [n.lower() for n in image.imported_dlls()]
+                self.assertIn("kernel32.dll", names)
+                self.assertEqual([n for n in names if n not in STARTUP_DLLS], [])
+                self.assertEqual(image.dll_characteristics & DLL_CHARACTERISTICS,
+                                 DLL_CHARACTERISTICS)
+                self.assertFalse(image.characteristics & RELOCS_STRIPPED)
+                self.assertGreater(image.directories[5][1], 0)   # base relocations
 
     def test_size_limit(self):
         self.assertLess(len(self.bytes), SIZE_LIMIT)
@@ -207,6 +222,6 @@ class Resources(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    if EXE is None or PROBE is None:
+    if RELEASE_TOOL is None:
         sys.exit(__doc__)
     unittest.main(verbosity=2)

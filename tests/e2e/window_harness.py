@@ -69,14 +69,14 @@ class Window:
     """One NuvoSetup.exe without arguments, and the driver's view of it;
     screenshots go to `shots`."""
 
-    def __init__(self, exe, driver, shots, env=None):
+    def __init__(self, exe, driver, shots, env=None, cwd=None, stderr=subprocess.DEVNULL):
         self.driver_exe = driver
         self.shots = shots
         full_env = {k: v for k, v in os.environ.items() if k not in harness.PROXY_VARIABLES}
         full_env["WINEDEBUG"] = "-all"
         full_env.update(env or {})
-        self.proc = subprocess.Popen(["wine", str(exe)], env=full_env,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = subprocess.Popen(["wine", str(exe)], env=full_env, cwd=cwd,
+                                     stdout=subprocess.DEVNULL, stderr=stderr)
         self.driver("wait", "30000")
 
     def driver(self, *args, check=True):
