@@ -181,6 +181,7 @@ void SetupScreen::poll_events() {
     }
     if (const auto* progress = std::get_if<DownloadProgress>(&*event)) {
       show_progress(*progress);
+      enter_stage(*progress);
     } else if (const auto* launching = std::get_if<LaunchingEvent>(&*event)) {
       if (view_.has_controls()) {
         view_.set_text(ScreenText::StatusHeading, kLaunchingHeading);
@@ -208,19 +209,24 @@ void SetupScreen::show_progress(const DownloadProgress& progress) {
   if (progress.stage == Stage::Verifying) {
     view_.set_progress(kFullProgress);
     view_.set_text(ScreenText::DetailText, kVerifyingDetail);
-    position_ = kFullProgress;
   } else if (progress.stage == Stage::Downloading) {
     const std::string downloaded = format_megabytes(progress.downloaded);
     if (!progress.total) {
       view_.set_text(ScreenText::DetailText, concat({"Скачано ", downloaded, kDownloadSuffix}));
-    } else {
-      position_ = per_mille(progress.downloaded, *progress.total);
-      view_.set_progress(*position_);
-      view_.set_text(ScreenText::DetailText,
-                     concat({"Скачано ", downloaded, " из ", format_megabytes(*progress.total),
-                             kDownloadSuffix}));
+      return;
     }
+    view_.set_progress(per_mille(progress.downloaded, *progress.total));
+    view_.set_text(ScreenText::DetailText,
+                   concat({"Скачано ", downloaded, " из ", format_megabytes(*progress.total),
+                           kDownloadSuffix}));
   }
+}
+
+void SetupScreen::enter_stage(const DownloadProgress& progress) {
+  if (stopping_ || !view_.has_controls()) return;  // as show_progress: not shown
+  if (progress.stage == Stage::Verifying) position_ = kFullProgress;
+  if (progress.stage == Stage::Downloading && progress.total)
+    position_ = per_mille(progress.downloaded, *progress.total);
   constexpr ScreenState kStageStates[] = {ScreenState::Resolving, ScreenState::Downloading,
                                           ScreenState::Verifying, ScreenState::PackageReady};
   enter(kStageStates[static_cast<std::size_t>(progress.stage)]);

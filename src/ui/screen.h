@@ -115,6 +115,7 @@ class SetupScreen {
 
  private:
   void show_progress(const DownloadProgress& progress);
+  void enter_stage(const DownloadProgress& progress);
   void end_run(const std::optional<InstallResult>& result);  // nullopt: the worker vanished
   // The one place where the state changes, once its controls are set.
   void enter(ScreenState state);
