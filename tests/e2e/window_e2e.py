@@ -2,7 +2,8 @@
 """The setup window for real: NuvoSetup.exe under Wine on a virtual display
 (Xvfb), driven from outside by tests/window_driver.cpp, against the scripted
 HTTPS server. Checks the Ready screen's layout at 96 and 144 DPI, colours
-sampled from the screen, the ways an idle window closes, and whole runs
+sampled from the screen, every control as a screen reader reads it (name,
+role, state), the ways an idle window closes, and whole runs
 through every screen, saving a screenshot of each state (PNG) into the
 folder named by NUVO_SCREENSHOTS (default: a folder under /tmp, printed).
 Usage: window_e2e.py <NuvoSetup.exe> <window_driver.exe> <test_installer.exe> <release host>"""
