@@ -8,6 +8,8 @@
 #include <functional>
 #include <limits>
 
+#include "ui/desktop_signals.h"
+
 namespace nuvo {
 namespace {
 
@@ -17,6 +19,7 @@ class RecordingView : public ScreenView {
  public:
   bool controls = true;
   Log log;
+  DesktopSignals* desktop = nullptr;  // receives show_state when set
 
   bool has_controls() const override { return controls; }
   void set_text(ScreenText control, std::string_view utf8) override {
@@ -28,6 +31,9 @@ class RecordingView : public ScreenView {
   }
   void set_progress(std::uint32_t per_mille) override {
     log.push_back("progress: " + std::to_string(per_mille));
+  }
+  void show_state(const StateSignals& signals, bool heading_changed) override {
+    if (desktop != nullptr) desktop->show(signals, heading_changed);
   }
   void destroy() override { log.push_back("destroy"); }
 
@@ -324,6 +330,116 @@ TEST(Screen, Megabytes) {
       {std::numeric_limits<std::uint64_t>::max(), "17592186044416.0"},
   };
   for (const auto& c : cases) EXPECT_EQ(format_megabytes(c.bytes), c.text) << c.bytes;
+}
+
+// Every state once: what the taskbar button and a screen reader are told.
+TEST(Screen, StateSignals) {
+  using enum ScreenState;
+  using enum TaskbarMode;
+  constexpr auto kPolite = LiveSetting::Polite;
+  constexpr auto kAssertive = LiveSetting::Assertive;
+  const struct {
+    ScreenState state;
+    std::optional<std::uint32_t> position;
+    StateSignals signals;
+  } cases[] = {
+      {Ready, std::nullopt, {{None, 0}, kPolite, false}},
+      {Checking, std::nullopt, {{Indeterminate, 0}, kPolite, false}},
+      {Resolving, std::nullopt, {{Indeterminate, 0}, kPolite, false}},
+      {Downloading, std::nullopt, {{Indeterminate, 0}, kPolite, false}},
+      {Downloading, 420, {{Normal, 420}, kPolite, false}},
+      {Verifying, 1000, {{Normal, 1000}, kPolite, false}},
+      {PackageReady, 1000, {{Normal, 1000}, kPolite, false}},
+      {Launching, 1000, {{Normal, 1000}, kPolite, false}},
+      {WizardOpen, 1000, {{Normal, 1000}, kPolite, false}},
+      {Stopping, 420, {{Paused, 420}, kPolite, false}},
+      {Installed, 1000, {{None, 0}, kPolite, true}},
+      {Cancelled, std::nullopt, {{Paused, 1000}, kPolite, true}},
+      {Failed, 0, {{Error, 1000}, kAssertive, true}},
+      {Interrupted, 420, {{Error, 420}, kAssertive, true}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.state));
+    EXPECT_EQ(state_signals(c.state, c.position), c.signals);
+  }
+}
+
+// The system calls behind the taskbar button and the live region, recorded.
+class RecordingDesktop : public TaskbarCalls, public LiveRegionCalls {
+ public:
+  bool refuse = false;  // every call fails
+  Log calls;
+
+  bool connect() override { return record("connect"); }
+  bool set_progress(const TaskbarProgress& p) override {
+    static constexpr const char* kModes[] = {"none", "indeterminate", "normal", "error", "paused"};
+    return record("taskbar: " + std::string(kModes[static_cast<int>(p.mode)]) + " " +
+                  std::to_string(p.per_mille));
+  }
+  void flash() override { record("flash"); }
+  bool set_live_setting(LiveSetting live) override {
+    return record(live == LiveSetting::Polite ? "live: polite" : "live: assertive");
+  }
+  void raise_changed() override { record("live region changed"); }
+
+ private:
+  bool record(std::string call) {
+    calls.push_back(std::move(call));
+    return !refuse;
+  }
+};
+
+Step button_created() {
+  return [](Window& w) { w.view.desktop->taskbar_button_created(); };
+}
+
+TEST(Screen, DesktopCalls) {
+  const WorkerEvent unsized = progress(Stage::Downloading, "1.4.0", 1024);
+  const WorkerEvent half = progress(Stage::Downloading, "1.4.0", 5, 10);
+  const Log kCheckingCalls = {"taskbar: indeterminate 0", "live: polite", "live region changed"};
+  const struct {
+    const char* name;
+    bool refuse;
+    std::vector<Step> steps;
+    Log calls;
+  } cases[] = {
+      {"a run that fails after part of the download",
+       false,
+       {button_created(), start(), send(progress(Stage::Resolving, std::nullopt)), tick(),
+        send(unsized), tick(), send(half), send(half), tick(), send(finished(kBroken)), tick()},
+       join({{"connect"},
+             kCheckingCalls,
+             {"live region changed", "taskbar: normal 500", "taskbar: error 500", "live: assertive",
+              "live region changed", "flash"}})},
+      {"the button appears during the run, and again",
+       false,
+       {start(), send(half), tick(), button_created(), button_created(), stop()},
+       {"live: polite", "live region changed", "live region changed", "connect",
+        "taskbar: normal 500", "connect", "taskbar: normal 500", "taskbar: paused 500",
+        "live region changed"}},
+      {"installed, then closed",
+       false,
+       {button_created(), start(), launch(), send(LaunchingEvent{"1.4.0"}), tick(),
+        send(finished(InstallOutcome::Completed)), tick(), stop()},
+       join({{"connect"},
+             kCheckingCalls,
+             {"live region changed", "taskbar: none 0", "live region changed", "flash"}})},
+      {"a shell that refuses every call",
+       true,
+       {button_created(), start(), send(half), tick(), send(finished(kBroken)), tick(), start()},
+       {"connect", "live: polite", "live region changed", "live: polite", "live region changed",
+        "live: assertive", "live region changed", "flash", "live: polite", "live region changed"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingDesktop calls;
+    calls.refuse = c.refuse;
+    DesktopSignals desktop(calls, calls);
+    Window w;
+    w.view.desktop = &desktop;
+    for (const Step& step : c.steps) step(w);
+    EXPECT_EQ(calls.calls, c.calls);
+  }
 }
 
 }  // namespace

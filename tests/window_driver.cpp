@@ -14,12 +14,16 @@
 //   window_driver send <i> <msg> <w>  a message to the child at index i
 //   window_driver close              the close box (WM_CLOSE)
 //   window_driver capture <file.bmp> the client area as it is on the screen
+//   window_driver accessible         one JSON line: every child's accessible
+//                                    name, role, state and value, read through
+//                                    the standard proxies (AccessibleObjectFromWindow)
 //   window_driver probe <n> <ms>     n WM_NULL round trips, one every ms;
 //                                    prints the slowest in milliseconds
 #include <windows.h>
 
 #include <chrono>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -143,8 +147,46 @@ bool capture(HWND window, const char* path) {
   return ok && written;
 }
 
+std::string bstr_text(BSTR text) {
+  std::string out = text != nullptr ? narrow(std::wstring(text, SysStringLen(text))) : "";
+  SysFreeString(text);
+  return out;
+}
+
+// What a screen reader is told about each child through the system's proxies.
+nlohmann::json accessible(HWND window) {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  nlohmann::json children = nlohmann::json::array();
+  for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(c, static_cast<DWORD>(OBJID_CLIENT),
+                                          __uuidof(IAccessible), reinterpret_cast<void**>(&object)))) {
+      children.push_back(nullptr);
+      continue;
+    }
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    BSTR value = nullptr;
+    VARIANT role{};
+    VARIANT state{};
+    object->get_accName(self, &name);
+    object->get_accValue(self, &value);
+    object->get_accRole(self, &role);
+    object->get_accState(self, &state);
+    children.push_back({{"name", bstr_text(name)},
+                        {"value", bstr_text(value)},
+                        {"role", role.vt == VT_I4 ? role.lVal : -1},
+                        {"state", state.vt == VT_I4 ? state.lVal : -1}});
+    object->Release();
+  }
+  CoUninitialize();
+  return children;
+}
+
 int usage() {
-  std::fputs("usage: window_driver wait|dump|click|key|close|capture|probe ...\n", stderr);
+  std::fputs("usage: window_driver wait|dump|click|key|close|capture|accessible|probe ...\n", stderr);
   return 2;
 }
 
@@ -198,6 +240,8 @@ int main(int argc, char** argv) {
                                    std::strtoull(argv[4], nullptr, 0), 0)}});
   } else if (command == "close") {
     PostMessageW(window, WM_CLOSE, 0, 0);
+  } else if (command == "accessible") {
+    print(accessible(window));
   } else if (command == "capture" && argc > 2) {
     return capture(window, argv[2]) ? 0 : 1;
   } else if (command == "probe" && argc > 3) {

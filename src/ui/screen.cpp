@@ -72,7 +72,45 @@ std::uint32_t per_mille(std::uint64_t downloaded, std::uint64_t total) {
   return static_cast<std::uint32_t>(std::min<Wide>(value, kFullProgress));
 }
 
+// Checking and Resolving read the same; every other pair of states differs.
+bool same_heading(ScreenState a, ScreenState b) {
+  const auto checking = [](ScreenState s) {
+    return s == ScreenState::Checking || s == ScreenState::Resolving;
+  };
+  return a == b || (checking(a) && checking(b));
+}
+
 }  // namespace
+
+StateSignals state_signals(ScreenState state, std::optional<std::uint32_t> position) {
+  const TaskbarProgress running = position ? TaskbarProgress{TaskbarMode::Normal, *position}
+                                           : TaskbarProgress{TaskbarMode::Indeterminate, 0};
+  // A stopped run shows where it stopped; a full bar when it got nowhere,
+  // so that the colour can be seen at all.
+  const std::uint32_t stopped_at = position.value_or(0) > 0 ? *position : kFullProgress;
+  switch (state) {
+    case ScreenState::Ready:
+      return {};
+    case ScreenState::Checking:
+    case ScreenState::Resolving:
+    case ScreenState::Downloading:
+    case ScreenState::Verifying:
+    case ScreenState::PackageReady:
+    case ScreenState::Launching:
+    case ScreenState::WizardOpen:
+      return {running, LiveSetting::Polite, false};
+    case ScreenState::Stopping:
+      return {{TaskbarMode::Paused, stopped_at}, LiveSetting::Polite, false};
+    case ScreenState::Installed:
+      return {{}, LiveSetting::Polite, true};
+    case ScreenState::Cancelled:
+      return {{TaskbarMode::Paused, stopped_at}, LiveSetting::Polite, true};
+    case ScreenState::Failed:
+    case ScreenState::Interrupted:
+      return {{TaskbarMode::Error, stopped_at}, LiveSetting::Assertive, true};
+  }
+  return {};
+}
 
 std::string initial_version_line() { return concat({"Загрузчик ", BOOTSTRAP_VERSION}); }
 
@@ -100,6 +138,8 @@ void SetupScreen::start_run() {
     view_.set_buttons(face("Загрузка…", false), face("Отмена", true));
     view_.set_progress(0);
   }
+  position_.reset();
+  enter(ScreenState::Checking);
   Result<RunHandle, std::string> started = start_();
   if (!started) {  // no thread: the run ends before it began, with the starter's text
     end_run(InstallResult{std::move(started).error()});
@@ -116,6 +156,7 @@ void SetupScreen::request_stop(bool close) {
   if (close) close_requested_ = true;
   if (!request_cancel(*run_->flags)) {
     if (view_.has_controls()) view_.set_text(ScreenText::StatusHeading, kWizardOpenHeading);
+    enter(ScreenState::WizardOpen);
     return;
   }
   stopping_ = true;
@@ -123,6 +164,7 @@ void SetupScreen::request_stop(bool close) {
     view_.set_text(ScreenText::StatusHeading, kStoppingHeading);
     view_.set_buttons(face("Загрузка…", false), face("Отмена…", false));
   }
+  enter(ScreenState::Stopping);
 }
 
 void SetupScreen::poll_events() {
@@ -139,6 +181,7 @@ void SetupScreen::poll_events() {
     }
     if (const auto* progress = std::get_if<DownloadProgress>(&*event)) {
       show_progress(*progress);
+      enter_stage(*progress);
     } else if (const auto* launching = std::get_if<LaunchingEvent>(&*event)) {
       if (view_.has_controls()) {
         view_.set_text(ScreenText::StatusHeading, kLaunchingHeading);
@@ -149,6 +192,7 @@ void SetupScreen::poll_events() {
                                "завершения."}));
         view_.set_buttons(face("Установка…", false), face(kCloseButton, false));
       }
+      enter(ScreenState::Launching);
     } else {
       end_run(std::get<FinishedEvent>(*event).result);  // later events go with the queue
     }
@@ -178,6 +222,16 @@ void SetupScreen::show_progress(const DownloadProgress& progress) {
   }
 }
 
+void SetupScreen::enter_stage(const DownloadProgress& progress) {
+  if (stopping_ || !view_.has_controls()) return;  // as show_progress: not shown
+  if (progress.stage == Stage::Verifying) position_ = kFullProgress;
+  if (progress.stage == Stage::Downloading && progress.total)
+    position_ = per_mille(progress.downloaded, *progress.total);
+  constexpr ScreenState kStageStates[] = {ScreenState::Resolving, ScreenState::Downloading,
+                                          ScreenState::Verifying, ScreenState::PackageReady};
+  enter(kStageStates[static_cast<std::size_t>(progress.stage)]);
+}
+
 void SetupScreen::end_run(const std::optional<InstallResult>& result) {
   run_.reset();
   if (close_requested_) {
@@ -191,19 +245,29 @@ void SetupScreen::end_run(const std::optional<InstallResult>& result) {
     view_.set_text(ScreenText::StatusHeading, kFailedHeading);
     view_.set_text(ScreenText::DetailText, kInterruptedDetail);
     view_.set_buttons(retry_button, close_button);
+    enter(ScreenState::Interrupted);
   } else if (const auto* text = std::get_if<std::string>(&*result)) {
     view_.set_text(ScreenText::StatusHeading, kFailedHeading);
     view_.set_text(ScreenText::DetailText, *text);
     view_.set_buttons(retry_button, close_button);
+    enter(ScreenState::Failed);
   } else if (std::get<InstallOutcome>(*result) == InstallOutcome::Completed) {
     view_.set_text(ScreenText::StatusHeading, kInstalledHeading);
     view_.set_text(ScreenText::DetailText, kInstalledDetail);
     view_.set_buttons(face("Установлено", false), close_button);
+    enter(ScreenState::Installed);
   } else {
     view_.set_text(ScreenText::StatusHeading, kCancelledHeading);
     view_.set_text(ScreenText::DetailText, kCancelledDetail);
     view_.set_buttons(retry_button, close_button);
+    enter(ScreenState::Cancelled);
   }
+}
+
+void SetupScreen::enter(ScreenState state) {
+  const bool heading_changed = !same_heading(state, state_);
+  state_ = state;
+  if (view_.has_controls()) view_.show_state(state_signals(state, position_), heading_changed);
 }
 
 }  // namespace nuvo

@@ -24,6 +24,46 @@ struct ButtonFace {
   bool operator==(const ButtonFace&) const = default;
 };
 
+// Every state the screen shows (the status heading names it).
+enum class ScreenState {
+  Ready,         // the window has opened; no run yet
+  Checking,      // a run has started
+  Resolving,     // the channel is being asked for the release
+  Downloading,   // the installer is being downloaded
+  Verifying,     // its signature is being checked
+  PackageReady,  // verified and held
+  Launching,     // the installer's wizard is open
+  Stopping,      // a cancel was accepted; the run is winding down
+  WizardOpen,    // a cancel was refused because the wizard is open
+  Installed,     // the installer reported success
+  Cancelled,     // the run or the installer was cancelled
+  Failed,        // the run ended with a failure text
+  Interrupted,   // the worker vanished without a result
+};
+
+// The progress on the window's taskbar button.
+enum class TaskbarMode { None, Indeterminate, Normal, Error, Paused };
+struct TaskbarProgress {
+  TaskbarMode mode = TaskbarMode::None;
+  std::uint32_t per_mille = 0;  // 0 to 1000; only Normal, Error and Paused show it
+  bool operator==(const TaskbarProgress&) const = default;
+};
+
+// How urgently a screen reader announces a new status heading.
+enum class LiveSetting { Polite, Assertive };
+
+// What a state shows beyond the controls.
+struct StateSignals {
+  TaskbarProgress taskbar;
+  LiveSetting live = LiveSetting::Polite;
+  bool attention = false;  // the run has ended: flash the taskbar button while the window is behind
+  bool operator==(const StateSignals&) const = default;
+};
+
+// `position` is the progress bar's position while the run knows the
+// installer's size, nullopt while it does not.
+StateSignals state_signals(ScreenState state, std::optional<std::uint32_t> position);
+
 // The window as the screen states see it. Every call but destroy() does
 // nothing while the window has no controls.
 class ScreenView {
@@ -34,6 +74,9 @@ class ScreenView {
   // Both buttons at once, so that both faces are repainted together.
   virtual void set_buttons(const ButtonFace& primary, const ButtonFace& secondary) = 0;
   virtual void set_progress(std::uint32_t per_mille) = 0;  // 0 to 1000
+  // After the controls show a new state (or new progress in the same one);
+  // `heading_changed` tells whether the status heading reads differently now.
+  virtual void show_state(const StateSignals& signals, bool heading_changed) = 0;
   virtual void destroy() = 0;
 };
 
@@ -66,18 +109,24 @@ class SetupScreen {
   void poll_events();
 
   bool run_active() const { return run_.has_value(); }
+  ScreenState state() const { return state_; }
   // Drops the run without waiting for its thread, as the window does when it goes.
   void release() { run_.reset(); }
 
  private:
   void show_progress(const DownloadProgress& progress);
+  void enter_stage(const DownloadProgress& progress);
   void end_run(const std::optional<InstallResult>& result);  // nullopt: the worker vanished
+  // The one place where the state changes, once its controls are set.
+  void enter(ScreenState state);
 
   ScreenView& view_;
   RunStarter start_;
   std::optional<RunHandle> run_;
   bool close_requested_ = false;
   bool stopping_ = false;
+  ScreenState state_ = ScreenState::Ready;
+  std::optional<std::uint32_t> position_;  // the bar's position once the size is known
 };
 
 }  // namespace nuvo

@@ -10,23 +10,14 @@
 #include <utility>
 
 #include "install/launch.h"
+#include "ui/accessibility_win32.h"
+#include "ui/desktop_signals.h"
 #include "ui/screen.h"
+#include "ui/taskbar_win32.h"
 #include "worker/worker.h"
 
 namespace nuvo {
 namespace {
-
-constexpr COLORREF kBackground = RGB(23, 27, 33);
-constexpr COLORREF kBrightText = RGB(229, 234, 242);
-constexpr COLORREF kMutedText = RGB(159, 170, 185);
-constexpr COLORREF kAccent = RGB(88, 187, 236);
-constexpr COLORREF kProgressBackground = RGB(38, 47, 59);
-constexpr COLORREF kPrimaryFace = RGB(30, 52, 67);
-constexpr COLORREF kSecondaryFace = RGB(33, 39, 48);
-constexpr COLORREF kPressedFace = RGB(34, 65, 83);
-constexpr COLORREF kDisabledFace = RGB(30, 35, 42);
-constexpr COLORREF kPrimaryFrame = RGB(48, 119, 154);
-constexpr COLORREF kSecondaryFrame = RGB(62, 72, 85);
 
 constexpr int kProgressRange = 1000;
 constexpr int kButtonTextLimit = 128;
@@ -60,10 +51,20 @@ void set_text_of(HWND control, std::string_view utf8) {
 
 std::uint32_t last_error_hresult() { return hresult_from_win32(GetLastError()); }
 
+// The taskbar button and the status heading's live region of one window.
+struct WindowDesktop {
+  WindowDesktop(HWND window, HWND status)
+      : taskbar(window), live_region(status), signals(taskbar, live_region) {}
+  TaskbarButton taskbar;
+  LiveRegion live_region;
+  DesktopSignals signals;
+};
+
 class WindowView final : public ScreenView {
  public:
-  WindowView(HWND window, const std::optional<SetupControls>& controls)
-      : window_(window), controls_(controls) {}
+  WindowView(HWND window, const std::optional<SetupControls>& controls,
+             const std::unique_ptr<WindowDesktop>& desktop)
+      : window_(window), controls_(controls), desktop_(desktop) {}
 
   bool has_controls() const override { return controls_.has_value(); }
 
@@ -93,11 +94,16 @@ class WindowView final : public ScreenView {
     if (controls_) SendMessageW(controls_->progress, PBM_SETPOS, per_mille, 0);
   }
 
+  void show_state(const StateSignals& signals, bool heading_changed) override {
+    if (desktop_) desktop_->signals.show(signals, heading_changed);
+  }
+
   void destroy() override { DestroyWindow(window_); }
 
  private:
   HWND window_;
   const std::optional<SetupControls>& controls_;
+  const std::unique_ptr<WindowDesktop>& desktop_;
 };
 
 }  // namespace
@@ -105,6 +111,8 @@ class WindowView final : public ScreenView {
 struct WindowState {
   std::optional<SetupControls> controls;
   CreationError creation_error;
+  Palette palette = current_palette();
+  std::unique_ptr<WindowDesktop> desktop;
   std::unique_ptr<WindowView> view;
   std::unique_ptr<SetupScreen> screen;  // goes first: it holds the run
 };
@@ -173,7 +181,8 @@ bool create_controls(HWND window, WindowState& state) {
             "перед установкой."),
        0, 0},
       {&c.status, L"STATIC", text(kReadyHeading), 0, 0},
-      {&c.progress, PROGRESS_CLASSW, L"", PBS_SMOOTH, 0},
+      // The bar draws no text: its text is its name for screen readers.
+      {&c.progress, PROGRESS_CLASSW, text("Ход установки"), PBS_SMOOTH, 0},
       {&c.detail, L"EDIT", text(kReadyDetail),
        ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_TABSTOP, 0},
       {&c.models, L"STATIC", text("Модели распознавания скачиваются отдельно в приложении."), 0, 0},
@@ -191,16 +200,30 @@ bool create_controls(HWND window, WindowState& state) {
   // refuse the empty names; a class list that names no class does the same.
   if (FAILED(SetWindowTheme(c.progress, L"", L""))) SetWindowTheme(c.progress, L" ", L" ");
   SendMessageW(c.progress, PBM_SETRANGE32, 0, kProgressRange);
-  SendMessageW(c.progress, PBM_SETBARCOLOR, 0, kAccent);
-  SendMessageW(c.progress, PBM_SETBKCOLOR, 0, kProgressBackground);
-  c.background = CreateSolidBrush(kBackground);
+  SendMessageW(c.progress, PBM_SETBARCOLOR, 0, state.palette.progress_bar);
+  SendMessageW(c.progress, PBM_SETBKCOLOR, 0, state.palette.progress_background);
+  c.background = CreateSolidBrush(state.palette.background);
   layout_controls(window, c);
   state.controls = c;
+  state.desktop = std::make_unique<WindowDesktop>(window, c.status);
   if (SetTimer(window, kPollTimer, 100, nullptr) == 0) return fail();
   return true;
 }
 
-void paint_icon(HWND window) {
+void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame);
+
+// With high contrast on, a frame around the progress bar, whose empty part
+// has the window's colour.
+void frame_progress(HWND window, HDC dc, const WindowState& state) {
+  if (!state.controls || !state.palette.high_contrast) return;
+  RECT bar;
+  if (!GetWindowRect(state.controls->progress, &bar)) return;
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&bar), 2);
+  InflateRect(&bar, 1, 1);
+  fill(dc, bar, state.palette.bright_text, true);
+}
+
+void paint_icon(HWND window, const WindowState& state) {
   PAINTSTRUCT paint;
   const HDC dc = BeginPaint(window, &paint);
   if (dc == nullptr) return;
@@ -214,6 +237,7 @@ void paint_icon(HWND window) {
     DrawIconEx(dc, scale(28, dpi), scale(34, dpi), icon, size, size, 0, nullptr, DI_NORMAL);
     DestroyIcon(icon);
   }
+  frame_progress(window, dc, state);
   EndPaint(window, &paint);
 }
 
@@ -228,20 +252,28 @@ void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame) {
   DeleteObject(brush);
 }
 
-void paint_button(const DRAWITEMSTRUCT& item) {
+void paint_button(const DRAWITEMSTRUCT& item, const Palette& p) {
   const bool primary = item.CtlID == kPrimaryId;
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-  COLORREF face = primary ? kPrimaryFace : kSecondaryFace;
+  const bool pressed = !disabled && (item.itemState & ODS_SELECTED) != 0;
+  COLORREF face = primary ? p.primary_face : p.secondary_face;
   if (disabled) {
-    face = kDisabledFace;
-  } else if (item.itemState & ODS_SELECTED) {
-    face = kPressedFace;
+    face = p.disabled_face;
+  } else if (pressed) {
+    face = p.pressed_face;
   }
   fill(item.hDC, item.rcItem, face, false);
-  fill(item.hDC, item.rcItem, primary && !disabled ? kPrimaryFrame : kSecondaryFrame, true);
+  const COLORREF frame = primary ? p.primary_frame : p.secondary_frame;
+  fill(item.hDC, item.rcItem, disabled ? p.disabled_frame : frame, true);
 
+  COLORREF text = primary ? p.primary_text : p.secondary_text;
+  if (disabled) {
+    text = p.disabled_text;
+  } else if (pressed && p.high_contrast) {
+    text = p.pressed_text;
+  }
   SetBkMode(item.hDC, TRANSPARENT);
-  SetTextColor(item.hDC, disabled ? kMutedText : primary ? kAccent : kBrightText);
+  SetTextColor(item.hDC, text);
   const auto font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
   const HGDIOBJ previous = SelectObject(item.hDC, font);
   std::array<wchar_t, kButtonTextLimit + 1> caption{};
@@ -254,8 +286,27 @@ void paint_button(const DRAWITEMSTRUCT& item) {
   if (item.itemState & ODS_FOCUS) {
     RECT focus = item.rcItem;
     InflateRect(&focus, -4, -4);
-    DrawFocusRect(item.hDC, &focus);
+    if (p.high_contrast) {
+      fill(item.hDC, focus, text, true);  // solid, in the theme's own colour
+    } else {
+      DrawFocusRect(item.hDC, &focus);
+    }
   }
+}
+
+// High contrast switched on or off, or the system colours changed: the new
+// palette replaces the old one, whose brush goes once nothing uses it.
+void refresh_palette(HWND window, WindowState& state) {
+  Palette palette = current_palette();
+  if (!state.controls || palette == state.palette) return;
+  const HBRUSH background = CreateSolidBrush(palette.background);
+  if (background == nullptr) return;  // keeps the old palette whole
+  state.palette = palette;
+  SetupControls& c = *state.controls;
+  DeleteObject(std::exchange(c.background, background));
+  SendMessageW(c.progress, PBM_SETBARCOLOR, 0, palette.progress_bar);
+  SendMessageW(c.progress, PBM_SETBKCOLOR, 0, palette.progress_background);
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 LRESULT control_colours(const WindowState& state, WPARAM wparam, LPARAM lparam) {
@@ -263,8 +314,9 @@ LRESULT control_colours(const WindowState& state, WPARAM wparam, LPARAM lparam) 
   const SetupControls& c = *state.controls;
   const auto dc = reinterpret_cast<HDC>(wparam);
   const auto control = reinterpret_cast<HWND>(lparam);
-  SetTextColor(dc, control == c.title || control == c.status ? kBrightText : kMutedText);
-  SetBkColor(dc, kBackground);
+  const Palette& p = state.palette;
+  SetTextColor(dc, control == c.title || control == c.status ? p.bright_text : p.muted_text);
+  SetBkColor(dc, p.background);
   return reinterpret_cast<LRESULT>(c.background);
 }
 
@@ -293,7 +345,7 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     auto* state = static_cast<WindowState*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
     if (state != nullptr) {
       SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
-      state->view = std::make_unique<WindowView>(window, state->controls);
+      state->view = std::make_unique<WindowView>(window, state->controls, state->desktop);
       state->screen = std::make_unique<SetupScreen>(
           *state->view, [] { return start_installation(system_worker_services()); });
     }
@@ -301,6 +353,10 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
   }
   WindowState* state = state_of(window);
   if (state == nullptr) return DefWindowProcW(window, message, wparam, lparam);
+  if (message == taskbar_button_created_message() && message != 0) {
+    if (state->desktop) state->desktop->signals.taskbar_button_created();
+    return 0;
+  }
 
   switch (message) {
     case WM_CREATE:
@@ -310,7 +366,7 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       PostQuitMessage(0);
       return 0;
     case WM_PAINT:
-      paint_icon(window);
+      paint_icon(window, *state);
       return 0;
     case WM_ERASEBKGND:
       if (state->controls) {
@@ -323,7 +379,8 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_CTLCOLOREDIT:
       return control_colours(*state, wparam, lparam);
     case WM_DRAWITEM:
-      if (state->controls) paint_button(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+      if (state->controls)
+        paint_button(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam), state->palette);
       return 1;
     case WM_DPICHANGED: {
       const auto* suggested = reinterpret_cast<const RECT*>(lparam);
@@ -333,6 +390,14 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       if (state->controls) layout_controls(window, *state->controls);
       return 0;
     }
+    case WM_SYSCOLORCHANGE:
+      // Common controls learn of new system colours only from their parent.
+      if (state->controls) SendMessageW(state->controls->progress, message, wparam, lparam);
+      refresh_palette(window, *state);
+      return 0;
+    case WM_SETTINGCHANGE:
+      refresh_palette(window, *state);
+      return 0;
     case WM_TIMER:
       if (wparam != kPollTimer) break;
       state->screen->poll_events();

@@ -2,7 +2,8 @@
 """The setup window for real: NuvoSetup.exe under Wine on a virtual display
 (Xvfb), driven from outside by tests/window_driver.cpp, against the scripted
 HTTPS server. Checks the Ready screen's layout at 96 and 144 DPI, colours
-sampled from the screen, the ways an idle window closes, and whole runs
+sampled from the screen, every control as a screen reader reads it (name,
+role, state), the ways an idle window closes, and whole runs
 through every screen, saving a screenshot of each state (PNG) into the
 folder named by NUVO_SCREENSHOTS (default: a folder under /tmp, printed).
 Usage: window_e2e.py <NuvoSetup.exe> <window_driver.exe> <test_installer.exe> <release host>"""
@@ -40,7 +41,7 @@ LAYOUT = [
     ("Static", 0, 0, "Нужен интернет. Скачаем полный пакет Nuvo с GitHub Releases и проверим его "
      "подпись перед установкой.", (28, 124, 564, 44)),
     ("Static", 0, 0, "Готов к установке", (28, 184, 564, 24)),
-    ("msctls_progress32", 0, 0x1, "", (28, 219, 564, 14)),
+    ("msctls_progress32", 0, 0x1, "Ход установки", (28, 219, 564, 14)),
     ("Edit", 0, 0x210844, READY_DETAIL, (28, 247, 564, 69)),
     ("Static", 0, 0, "Модели распознавания скачиваются отдельно в приложении.", (28, 327, 564, 22)),
     ("Button", 1001, 0x1000B, "Установить", (418, 366, 174, 40)),
@@ -51,6 +52,11 @@ COLOURS = {"background": (23, 27, 33), "primary face": (30, 52, 67),
            "secondary frame": (62, 72, 85), "progress background": (38, 47, 59),
            "progress fill": (88, 187, 236), "disabled face": (30, 35, 42)}
 WS_CHILD_VISIBLE = 0x50000000
+ROLE_CLIENT, ROLE_STATIC, ROLE_TEXT, ROLE_BUTTON, ROLE_PROGRESS = 10, 41, 42, 43, 48
+STATE_UNAVAILABLE, STATE_FOCUSED = 0x1, 0x4
+# The role each control's standard proxy reports on Windows. Wine's oleacc
+# has a proxy of its own only for edit controls and calls the others clients.
+ROLES = [ROLE_STATIC] * 5 + [ROLE_PROGRESS, ROLE_TEXT, ROLE_STATIC, ROLE_BUTTON, ROLE_BUTTON]
 
 
 def texts(state):
@@ -343,6 +349,37 @@ class SetupWindow(unittest.TestCase):
                               and s["children"][DETAIL]["text"] != seen_before)
         self.assertEqual(seen[-1]["children"][DETAIL]["text"],
                          "Другой установщик Nuvo уже использует этот каталог загрузки.")
+
+    def test_every_control_as_a_screen_reader_reads_it(self):
+        set_dpi(96)
+        self.fresh_cache()
+        self.server.load(scenario(drip=4096))
+        w = self.open(env=self.installer_env())
+
+        def check(names, unavailable):
+            controls = w.driver("accessible")
+            self.assertEqual([c["name"] for c in controls], names)
+            for c, role in zip(controls, ROLES):
+                self.assertIn(c["role"], (role, ROLE_CLIENT), c["name"])
+            self.assertEqual([bool(c["state"] & STATE_UNAVAILABLE) for c in controls], unavailable)
+            return controls
+
+        # Static texts and buttons are named by their text, the bar by its
+        # own, the detail text by the heading above it (its label).
+        names = [text for _, _, _, text, _ in LAYOUT]
+        names[DETAIL] = names[HEADING]
+        ready = check(names, [False] * 10)
+        self.assertEqual(ready[DETAIL]["role"], ROLE_TEXT)
+        self.assertEqual(ready[DETAIL]["value"], READY_DETAIL)
+        self.assertTrue(ready[8]["state"] & STATE_FOCUSED)
+        w.driver("click", "1001")
+        w.wait_for(lambda s: s["children"][HEADING]["text"] == "Скачиваем Nuvo…")
+        names[VERSION_LINE] = "Nuvo 1.4.2 · загрузчик 0.9.1"
+        names[HEADING] = names[DETAIL] = "Скачиваем Nuvo…"
+        names[8:] = ["Загрузка…", "Отмена"]
+        check(names, [False] * 8 + [True, False])
+        w.driver("close")
+        self.assertEqual(w.exit_code(), 0)
 
     def test_an_idle_window_closes_every_way(self):
         set_dpi(96)
