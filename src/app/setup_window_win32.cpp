@@ -25,6 +25,21 @@ int fatal(std::uint32_t code, const std::string& details = {}) {
 
 int fatal_last_error() { return fatal(hresult_from_win32(GetLastError())); }
 
+// Enter on a focused button presses that button. The dialog manager presses
+// only push buttons itself and otherwise asks the window for its default
+// button, which is the primary one; the owner-drawn buttons are no push
+// buttons to it. Anywhere else Enter is left to the dialog manager.
+bool press_focused_button(HWND window, const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN) return false;
+  const HWND focus = GetFocus();
+  if (focus == nullptr || GetParent(focus) != window) return false;
+  const int id = GetDlgCtrlID(focus);
+  if (id != kPrimaryId && id != kSecondaryId) return false;
+  if (IsWindowEnabled(focus))
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+  return true;
+}
+
 }  // namespace
 
 int run_setup_window() {
@@ -81,6 +96,7 @@ int run_setup_window() {
       release_window_state(state);
       return fatal(hresult_from_win32(error));
     }
+    if (press_focused_button(window, msg)) continue;
     if (!IsWindow(window) || !IsDialogMessageW(window, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
