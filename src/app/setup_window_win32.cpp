@@ -79,6 +79,10 @@ int run_setup_window() {
   const DWORD create_error = GetLastError();
   const CreationError stored = take_creation_error(*state);
   if (stored.code != 0 || window == nullptr) {
+    // A window destroyed during its creation has posted the quit message,
+    // which would end the message box at once.
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     release_window_state(state);
     if (stored.code != 0) return fatal(stored.code, stored.details);
     return fatal(hresult_from_win32(create_error));
