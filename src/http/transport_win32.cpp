@@ -543,8 +543,6 @@ Result<std::unique_ptr<HttpTransport>, std::string> make_http_transport() {
     }
   } else {
     auto session = open_session(WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, nullptr);
-    if (!session)  // before Windows 8.1
-      session = open_session(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr);
     if (!session) return Failure{std::move(session).error()};
     direct = std::move(session).value();
   }
