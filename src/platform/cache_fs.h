@@ -73,9 +73,9 @@ class CacheDirectory {
   FileHandle handle_;
 };
 
-// The cache, held for one package run: every directory from the drive root
-// (the file-system root on POSIX) down to the cache root, and download.lock
-// with the exclusive lock on it. Destroying it is close_cache.
+// The cache, held for one package run: every directory the walk opened, down
+// to the cache root, and download.lock with the exclusive lock on it.
+// Destroying it is close_cache.
 struct CacheLock {
   std::vector<CacheDirectory> directories;  // outermost first
   CacheFile lock_file;
