@@ -11,7 +11,9 @@
 #include <sstream>
 #include <thread>
 
+#include "download/cache_path.h"
 #include "download/release_dir.h"
+#include "fake_cache_fs.h"
 #include "platform/file.h"
 #include "test_support.h"
 
@@ -287,6 +289,26 @@ std::string release_dir_in(const std::string& root) {
   return root + "/" + release_dir_name(kVersion, kUrl, kSignature);
 }
 
+#ifdef _WIN32
+const std::string kProfile = "C:\\Users\\u";
+#else
+const std::string kProfile = "/home/u";
+#endif
+const std::string kLocalAppData = join_path(join_path(kProfile, "AppData"), "Local");
+
+// The walk of the default root, or of the same folder named on the command
+// line, over an in-memory disk on which `link` is a link.
+std::optional<SetupErrorKind> walk_past_link(const std::string& link, bool named) {
+  test::FakeCacheFs fs;
+  fs.links.insert(link);
+  const CacheRoot root = cache_root_in(kLocalAppData);
+  auto lock = open_cache(fs, cache_walk(root.path, named ? "" : root.trusted));
+  if (lock) {
+    EXPECT_EQ(lock->directories.size(), 2u) << "only NuvoSetup and cache are held";
+  }
+  return kind_of(lock);
+}
+
 TEST(CacheFs, RefusesUnsafeObjects) {
   const auto misconfigured = SetupErrorKind::ChannelMisconfigured;
   const auto storage = SetupErrorKind::StorageFailed;
@@ -373,6 +395,18 @@ TEST(CacheFs, RefusesUnsafeObjects) {
       {"a missing path is no link",
        [](const ScratchDir& s) { return kind_of(check_not_link(s.file("missing/resume.json"))); },
        std::nullopt},
+      // The default root trusts the user's Local AppData and what lies above it.
+      {"default root: a profile disk mounted at the profile folder",
+       [](const ScratchDir&) { return walk_past_link(kProfile, false); }, std::nullopt},
+      {"default root: Local AppData moved by a junction",
+       [](const ScratchDir&) { return walk_past_link(kLocalAppData, false); }, std::nullopt},
+      {"default root: NuvoSetup is a link",
+       [](const ScratchDir&) {
+         return walk_past_link(join_path(kLocalAppData, "NuvoSetup"), false);
+       },
+       misconfigured},
+      {"a root named on the command line: a link at the profile folder",
+       [](const ScratchDir&) { return walk_past_link(kProfile, true); }, misconfigured},
 #ifndef _WIN32
       // Wine cannot create symbolic links, junctions or mount points; these
       // run on the native build only.

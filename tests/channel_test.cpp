@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "channel_config.h"
-#include "download/cache_path.h"
 #include "fake_transport.h"
+#include "platform/paths.h"
 #include "test_support.h"
 
 namespace nuvo {

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,18 +38,25 @@ class FakeCacheFs final : public CacheFs {
   std::function<void()> on_pause;
   // When set, every call: its name and the last component of its path.
   std::optional<std::vector<std::string>> trail;
+  // Paths that are links (reparse points) themselves; what lies below them
+  // is reached as on Windows, through them.
+  std::set<std::string, std::less<>> links;
 
-  SetupResult<CacheLock> open_cache(std::string_view) override {
-    if (auto r = enter("open_cache", {}); !r) return Failure{r.error()};
+  SetupResult<CacheFile> lock_file(std::string_view path) override {
+    if (auto r = enter("lock_file", path); !r) return Failure{r.error()};
+    if (links.contains(path)) return fail(SetupErrorKind::ChannelMisconfigured);
     if (locked_) return fail(SetupErrorKind::DownloadDirBusy);
     locked_ = true;
-    return CacheLock({}, CacheFile(std::make_unique<LockFile>(locked_)));
+    return CacheFile(std::make_unique<LockFile>(locked_));
   }
   SetupResult<void> check_not_link(std::string_view path) override {
-    return enter("check_not_link", path);
+    if (auto r = enter("check_not_link", path); !r) return r;
+    if (links.contains(path)) return fail(SetupErrorKind::ChannelMisconfigured);
+    return {};
   }
   SetupResult<CacheDirectory> ensure_directory(std::string_view path) override {
     if (auto r = enter("ensure_directory", path); !r) return Failure{r.error()};
+    if (links.contains(path)) return fail(SetupErrorKind::ChannelMisconfigured);
     return CacheDirectory();
   }
   SetupResult<CacheFile> open_file_read(std::string_view path) override {

@@ -25,6 +25,7 @@ const std::string kCanonical = "\\\\?\\C:\\Cache\\1f3a\\NuvoInstaller.exe";
 
 // What each OS call answers.
 struct Script {
+  std::string canonical = kCanonical;
   std::optional<OsError> canonical_error;
   std::int32_t com = 0;
   bool started = true;
@@ -63,7 +64,7 @@ class ScriptedLauncher final : public InstallerLauncher {
   Result<std::string, OsError> canonical_path(std::string_view path) override {
     calls.push_back("canonical " + std::string(path));
     if (s_.canonical_error) return Failure{*s_.canonical_error};
-    return kCanonical;
+    return s_.canonical;
   }
   std::int32_t initialize_com() override {
     calls.push_back("com-init");
@@ -91,9 +92,17 @@ class ScriptedLauncher final : public InstallerLauncher {
 
 TEST(Launch, EveryEnding) {
   const std::string canon = "canonical " + kPath;
-  const std::string start = "start " + kCanonical + " in \\\\?\\C:\\Cache\\1f3a";
-  const std::vector<std::string> ran = {canon,       "com-init", start,       "wait",
-                                        "exit-code", "close",    "com-uninit"};
+  // The shell is given the path without the "\\?\" prefix whenever it can be.
+  const auto ran_in = [&](const std::string& file, const std::string& directory) {
+    const std::string start_in = "start " + file + " in " + directory;
+    return std::vector<std::string>{canon,       "com-init", start_in,    "wait",
+                                    "exit-code", "close",    "com-uninit"};
+  };
+  const std::string start = "start C:\\Cache\\1f3a\\NuvoInstaller.exe in C:\\Cache\\1f3a";
+  const std::vector<std::string> ran =
+      ran_in("C:\\Cache\\1f3a\\NuvoInstaller.exe", "C:\\Cache\\1f3a");
+  const std::string dir_259 = "C:\\" + std::string(250, 'd');  // with "\\a.exe": 259 units
+  const std::string dir_260 = "C:\\" + std::string(251, 'd');
   using O = InstallOutcome;
   const struct {
     const char* name;
@@ -139,6 +148,22 @@ TEST(Launch, EveryEnding) {
        {.exit_code_error = 6, .description = "The handle is invalid."},
        "Не удалось узнать результат установки: The handle is invalid. (0x80070006).",
        {canon, "com-init", start, "wait", "exit-code", "describe 80070006", "close", "com-uninit"}},
+      {"on a share",
+       {.canonical = "\\\\?\\UNC\\srv\\share\\c\\NuvoInstaller.exe"},
+       O::Completed,
+       ran_in("\\\\srv\\share\\c\\NuvoInstaller.exe", "\\\\srv\\share\\c")},
+      {"259 units fit the shell's buffer",
+       {.canonical = "\\\\?\\" + dir_259 + "\\a.exe"},
+       O::Completed,
+       ran_in(dir_259 + "\\a.exe", dir_259)},
+      {"260 units do not: the path keeps its prefix, its directory loses it",
+       {.canonical = "\\\\?\\" + dir_260 + "\\a.exe"},
+       O::Completed,
+       ran_in("\\\\?\\" + dir_260 + "\\a.exe", dir_260)},
+      {"a name ending in a dot keeps the prefix",
+       {.canonical = "\\\\?\\C:\\odd.\\NuvoInstaller.exe"},
+       O::Completed,
+       ran_in("\\\\?\\C:\\odd.\\NuvoInstaller.exe", "\\\\?\\C:\\odd.")},
       {"exit 0", {.exit_code = 0}, O::Completed, ran},
       {"exit 1", {.exit_code = 1}, O::Cancelled, ran},
       {"exit 2",

@@ -79,7 +79,7 @@ struct PackageFixture {
   // Another client of the same cache, channel and transport.
   ChannelClient another_client() const {
     return ChannelClient{client.settings, client.cache_dir,
-                         std::make_unique<ForwardingTransport>(*client.http)};
+                         std::make_unique<ForwardingTransport>(*client.http), client.cache_trusted};
   }
   std::string release_dir() const {
     return only_subdirectory(client.cache_dir);

@@ -10,7 +10,8 @@
 //   window_driver click <id>         presses the child button with that id
 //   window_driver press <id>         the same, waits until the window has
 //                                    handled it, then dumps
-//   window_driver key escape|tab     a key, as typed into the focused control
+//   window_driver key <key>...       keys (escape, tab, enter), as typed into
+//                                    the focused control, one after another
 //   window_driver send <i> <msg> <w>  a message to the child at index i
 //   window_driver close              the close box (WM_CLOSE)
 //   window_driver capture <file.bmp> the client area as it is on the screen
@@ -224,13 +225,17 @@ int main(int argc, char** argv) {
     SendMessageW(button, BM_CLICK, 0, 0);
     print(dump(window));
   } else if (command == "key" && argc > 2) {
-    const WPARAM key = std::string(argv[2]) == "escape" ? VK_ESCAPE : VK_TAB;
     GUITHREADINFO gui{};
     gui.cbSize = sizeof(gui);
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &gui);
+    // Queued in order: each key is handled after the focus moved by the one before.
     const HWND target = gui.hwndFocus != nullptr ? gui.hwndFocus : window;
-    PostMessageW(target, WM_KEYDOWN, key, 1);
-    PostMessageW(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+    for (int i = 2; i < argc; ++i) {
+      const std::string name = argv[i];
+      const WPARAM key = name == "escape" ? VK_ESCAPE : name == "enter" ? VK_RETURN : VK_TAB;
+      PostMessageW(target, WM_KEYDOWN, key, 1);
+      PostMessageW(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+    }
   } else if (command == "send" && argc > 4) {  // to the child at that index
     HWND child = GetWindow(window, GW_CHILD);
     for (long i = std::strtol(argv[2], nullptr, 10); i > 0 && child != nullptr; --i)

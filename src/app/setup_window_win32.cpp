@@ -25,6 +25,21 @@ int fatal(std::uint32_t code, const std::string& details = {}) {
 
 int fatal_last_error() { return fatal(hresult_from_win32(GetLastError())); }
 
+// Enter on a focused button presses that button. The dialog manager presses
+// only push buttons itself and otherwise asks the window for its default
+// button, which is the primary one; the owner-drawn buttons are no push
+// buttons to it. Anywhere else Enter is left to the dialog manager.
+bool press_focused_button(HWND window, const MSG& msg) {
+  if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN) return false;
+  const HWND focus = GetFocus();
+  if (focus == nullptr || GetParent(focus) != window) return false;
+  const int id = GetDlgCtrlID(focus);
+  if (id != kPrimaryId && id != kSecondaryId) return false;
+  if (IsWindowEnabled(focus))
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+  return true;
+}
+
 }  // namespace
 
 int run_setup_window() {
@@ -64,6 +79,10 @@ int run_setup_window() {
   const DWORD create_error = GetLastError();
   const CreationError stored = take_creation_error(*state);
   if (stored.code != 0 || window == nullptr) {
+    // A window destroyed during its creation has posted the quit message,
+    // which would end the message box at once.
+    MSG quit;
+    PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
     release_window_state(state);
     if (stored.code != 0) return fatal(stored.code, stored.details);
     return fatal(hresult_from_win32(create_error));
@@ -81,6 +100,7 @@ int run_setup_window() {
       release_window_state(state);
       return fatal(hresult_from_win32(error));
     }
+    if (press_focused_button(window, msg)) continue;
     if (!IsWindow(window) || !IsDialogMessageW(window, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);

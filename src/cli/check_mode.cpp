@@ -4,8 +4,8 @@
 
 #include "cli/arguments.h"
 #include "cli/report.h"
+#include "download/cache_path.h"
 #include "manifest/channel.h"
-#include "platform/paths.h"
 
 namespace nuvo {
 
@@ -15,7 +15,8 @@ Result<std::string, std::string> run_check_only() {
   auto cache_root = default_cache_root();
   if (!cache_root) return Failure{std::string(kNoCacheRoot)};
 
-  auto client = make_channel_client(builtin_channel_settings(), std::move(*cache_root));
+  auto client = make_channel_client(builtin_channel_settings(), std::move(cache_root->path),
+                                    std::move(cache_root->trusted));
   if (!client) return Failure{std::string(client.error().message())};
 
   const std::atomic<bool> never_cancelled{false};

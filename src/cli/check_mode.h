@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/result.h"
-#include "platform/paths.h"
+#include "download/cache_path.h"
 
 namespace nuvo {
 

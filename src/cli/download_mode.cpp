@@ -5,6 +5,7 @@
 #include "cli/arguments.h"
 #include "cli/check_mode.h"
 #include "cli/report.h"
+#include "download/cache_path.h"
 #include "download/package.h"
 #include "platform/console.h"
 #include "platform/paths.h"
@@ -12,18 +13,18 @@
 namespace nuvo {
 
 Result<void, std::string> run_download_only(const std::optional<std::string>& cache_dir) {
-  std::string root;
-  if (cache_dir) {
-    root = *cache_dir;
-  } else {
+  // A folder given here is walked whole; the default one below Local AppData.
+  CacheRoot root{cache_dir.value_or(""), {}};
+  if (!cache_dir) {
     auto found = default_cache_root();
     if (!found) return Failure{std::string(kNoCacheRoot)};
     root = std::move(*found);
   }
   // Before anything touches the channel or the network.
-  if (!is_absolute_cache_path(root)) return Failure{std::string(kCacheDirNotAbsolute)};
+  if (!is_absolute_cache_path(root.path)) return Failure{std::string(kCacheDirNotAbsolute)};
 
-  auto client = make_channel_client(builtin_channel_settings(), std::move(root));
+  auto client = make_channel_client(builtin_channel_settings(), std::move(root.path),
+                                    std::move(root.trusted));
   if (!client) return Failure{std::string(client.error().message())};
 
   const std::atomic<bool> never_cancelled{false};

@@ -1,18 +1,35 @@
-// Rules for the cache directory path, as pure functions of its text.
+// Where the package cache lives, and where the careful walk of its path begins.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace nuvo {
 
-// A drive path (C:\...), a UNC path (\\server\share\...) or a verbatim one (\\?\...).
-bool is_absolute_windows_path(std::string_view path);
+inline constexpr std::string_view kNoCacheRoot =
+    "Не удалось определить каталог временных загрузок Windows.";
 
-// Absolute, no ".." component, and on a drive: C:\... or \\?\C:\..., never a
-// UNC, verbatim UNC or device path.
-bool is_acceptable_windows_cache_dir(std::string_view path);
+struct CacheRoot {
+  std::string path;
+  // A folder above the root that the system vouches for, with whatever lies
+  // above it; the walk begins below it. Empty: the walk begins at the top.
+  std::string trusted;
+};
 
-// The Linux stand-in: an absolute path without a ".." component.
-bool is_acceptable_posix_cache_dir(std::string_view path);
+// NuvoSetup\cache in the user's own Local AppData folder, trusting that
+// folder: nobody else can plant a link at or above it, and a profile disk
+// mounted there or a junction that moves it is the user's own doing.
+CacheRoot cache_root_in(std::string_view local_app_data);
+
+// cache_root_in the user's Local AppData; empty when the system cannot say
+// where that is.
+std::optional<CacheRoot> default_cache_root();
+
+// The directories the careful walk opens and holds, from the top down to
+// `root`: those below `trusted` when it is one of the root's ancestors, else
+// every one from the drive root (the file-system root on POSIX).
+std::vector<std::string> cache_walk(std::string_view root, std::string_view trusted);
 
 }  // namespace nuvo

@@ -1,5 +1,6 @@
 #include "download/package.h"
 
+#include "download/cache_path.h"
 #include "download/download_loop.h"
 #include "download/patience.h"
 #include "download/resume_state.h"
@@ -37,7 +38,7 @@ class Run {
 
   SetupResult<VerifiedPackage> run() {
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
-    auto lock = fs_.open_cache(client_.cache_dir);
+    auto lock = open_cache(fs_, cache_walk(client_.cache_dir, client_.cache_trusted));
     if (!lock) return Failure{std::move(lock).error()};
     report(Stage::Resolving, 0, std::nullopt);
 

@@ -5,18 +5,20 @@ namespace nuvo {
 
 std::optional<ProxyAuthAnswer> next_proxy_answer(ProxyAuthSchemes offered, AuthTarget target,
                                                  bool variable_has_credentials,
-                                                 ProxyAuthSchemes answered) {
+                                                 ProxyAuthAnswers answered) {
   if (target != AuthTarget::kProxy) return std::nullopt;
-  // The strongest first: the user's own logon needs nothing from us, and a
-  // refused one still leaves the variable's credentials for Basic.
+  // The strongest first: the user's own logon needs nothing from us. A
+  // refused one (a machine outside the proxy's domain) leaves the variable's
+  // credentials, for the same schemes and then for Basic.
   constexpr ProxyAuthAnswer kOrder[] = {
       {ProxyAuthScheme::kNegotiate, CredentialSource::kLoggedOnUser},
       {ProxyAuthScheme::kNtlm, CredentialSource::kLoggedOnUser},
+      {ProxyAuthScheme::kNegotiate, CredentialSource::kProxyVariable},
+      {ProxyAuthScheme::kNtlm, CredentialSource::kProxyVariable},
       {ProxyAuthScheme::kBasic, CredentialSource::kProxyVariable},
   };
   for (const auto& answer : kOrder) {
-    const auto scheme = bit(answer.scheme);
-    if ((offered & scheme) == 0 || (answered & scheme) != 0) continue;
+    if ((offered & bit(answer.scheme)) == 0 || (answered & bit(answer)) != 0) continue;
     if (answer.source == CredentialSource::kProxyVariable && !variable_has_credentials) continue;
     return answer;
   }

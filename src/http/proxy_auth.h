@@ -1,6 +1,7 @@
 // How a request answers a proxy that asks who the user is (407): the
-// logged-on user's own credentials for Negotiate and NTLM, the proxy
-// variable's for Basic, each scheme at most once per request.
+// logged-on user's own credentials for Negotiate and NTLM, then the proxy
+// variable's for Negotiate, NTLM and Basic, each answer at most once per
+// request.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,8 @@ constexpr ProxyAuthSchemes bit(ProxyAuthScheme scheme) {
   return static_cast<ProxyAuthSchemes>(scheme);
 }
 
-// Who asked: only a proxy is ever given credentials.
+// Who asked: only a proxy the request goes through is ever given credentials;
+// a server reached directly that asks as a proxy would counts as a server.
 enum class AuthTarget : std::uint8_t { kServer, kProxy };
 
 enum class CredentialSource : std::uint8_t {
@@ -30,10 +32,17 @@ struct ProxyAuthAnswer {
   bool operator==(const ProxyAuthAnswer&) const = default;
 };
 
-// The next answer to a challenge, given the schemes it offers and those this
-// request has answered already; nullopt when none is left and the 407 stands.
+// Bits of a set of answers: the scheme's bit, moved up for the variable's.
+using ProxyAuthAnswers = std::uint8_t;
+constexpr ProxyAuthAnswers bit(ProxyAuthAnswer answer) {
+  return static_cast<ProxyAuthAnswers>(
+      bit(answer.scheme) << (answer.source == CredentialSource::kProxyVariable ? 3 : 0));
+}
+
+// The next answer to a challenge, given the schemes it offers and the answers
+// this request has given already; nullopt when none is left and the 407 stands.
 std::optional<ProxyAuthAnswer> next_proxy_answer(ProxyAuthSchemes offered, AuthTarget target,
                                                  bool variable_has_credentials,
-                                                 ProxyAuthSchemes answered);
+                                                 ProxyAuthAnswers answered);
 
 }  // namespace nuvo

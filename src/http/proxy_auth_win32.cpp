@@ -23,19 +23,25 @@ struct WideSecret {
 
 }  // namespace
 
-std::optional<ProxyAuthScheme> answer_proxy_challenge(
-    HINTERNET request, const std::optional<ProxyCredentials>& credentials,
-    ProxyAuthSchemes answered, const WinHttpAuthCalls& calls) {
+std::optional<ProxyAuthAnswer> answer_proxy_challenge(
+    HINTERNET request, bool proxied, const std::optional<ProxyCredentials>& credentials,
+    ProxyAuthAnswers answered, const WinHttpAuthCalls& calls) {
   DWORD supported = 0;
   DWORD first = 0;
   DWORD target = 0;
   if (!calls.query_schemes(request, &supported, &first, &target)) return std::nullopt;
+  BOOL tunnel = FALSE;
+  DWORD size = sizeof(tunnel);
+  const bool from_proxy =
+      proxied && target == WINHTTP_AUTH_TARGET_PROXY &&
+      calls.query_option(request, WINHTTP_OPTION_IS_PROXY_CONNECT_RESPONSE, &tunnel, &size) &&
+      tunnel;
   ProxyAuthSchemes offered = 0;
   for (const auto& s : kSchemes)
     if (supported & s.winhttp) offered |= bit(s.ours);
-  const auto answer = next_proxy_answer(
-      offered, target == WINHTTP_AUTH_TARGET_PROXY ? AuthTarget::kProxy : AuthTarget::kServer,
-      credentials.has_value(), answered);
+  const auto answer =
+      next_proxy_answer(offered, from_proxy ? AuthTarget::kProxy : AuthTarget::kServer,
+                        credentials.has_value(), answered);
   if (!answer) return std::nullopt;
 
   DWORD scheme = 0;
@@ -47,7 +53,7 @@ std::optional<ProxyAuthScheme> answer_proxy_challenge(
         !calls.set_credentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
                                nullptr))
       return std::nullopt;
-    return answer->scheme;
+    return answer;
   }
   const auto user = win32::widen(credentials->user);
   const WideSecret password{win32::widen(credentials->password)};
@@ -55,7 +61,7 @@ std::optional<ProxyAuthScheme> answer_proxy_challenge(
       !calls.set_credentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, user->c_str(),
                              password.text->c_str(), nullptr))
     return std::nullopt;
-  return answer->scheme;
+  return answer;
 }
 
 }  // namespace nuvo

@@ -246,7 +246,7 @@ class WinHttpTransport final : public HttpTransport {
   // `direct` serves every request unless the environment names a proxy;
   // then `proxied`, when that proxy is one WinHTTP can use, serves the hosts
   // that no_proxy does not exempt. `credentials` are those of the proxy
-  // variable, for a proxy that asks for Basic.
+  // variable, for a proxy that refuses the user's logon or asks for Basic.
   WinHttpTransport(InternetHandle direct, InternetHandle proxied, EnvLookup env, bool env_proxy,
                    std::optional<ProxyCredentials> credentials)
       : direct_(std::move(direct)),
@@ -354,6 +354,9 @@ class WinHttpTransport final : public HttpTransport {
     if (!target) return Failure{std::move(target).error()};
     auto session = session_for(target->host);
     if (!session) return Failure{std::move(session).error()};
+    // Without the variables the system's settings decide, so any request may
+    // go through a proxy; with them, only the proxied session's do.
+    const bool proxied = !env_proxy_ || *session != direct_.get();
     std::wstring extra_headers;
     for (const auto& h : request.headers) {
       const auto line = win32::widen(h.name + ": " + h.value + "\r\n");
@@ -390,10 +393,10 @@ class WinHttpTransport final : public HttpTransport {
     const TransferScope scope(transfer, *x);
 
     // A proxy that asks who the user is (the system's proxy or the
-    // variable's) gets one answer per scheme, each on the same request
-    // handle; after that its 407 is the response. The handle keeps the extra
-    // headers of the first send for the next ones.
-    for (ProxyAuthSchemes answered = 0;;) {
+    // variable's) gets each answer once, all on the same request handle;
+    // after that its 407 is the response. The handle keeps the extra headers
+    // of the first send for the next ones.
+    for (ProxyAuthAnswers answered = 0;;) {
       const bool add_headers = answered == 0 && !extra_headers.empty();
       auto sent = call(transfer, *x, [&] {
         return WinHttpSendRequest(
@@ -408,8 +411,8 @@ class WinHttpTransport final : public HttpTransport {
       auto head = query_head(req);
       if (!head) return Failure{std::move(head).error()};
       if (head->status == HTTP_STATUS_PROXY_AUTH_REQ) {
-        if (const auto scheme = answer_proxy_challenge(req, credentials_, answered)) {
-          answered |= bit(*scheme);
+        if (const auto answer = answer_proxy_challenge(req, proxied, credentials_, answered)) {
+          answered |= bit(*answer);
           continue;
         }
       }
@@ -540,8 +543,6 @@ Result<std::unique_ptr<HttpTransport>, std::string> make_http_transport() {
     }
   } else {
     auto session = open_session(WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, nullptr);
-    if (!session)  // before Windows 8.1
-      session = open_session(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, nullptr);
     if (!session) return Failure{std::move(session).error()};
     direct = std::move(session).value();
   }

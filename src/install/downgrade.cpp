@@ -128,13 +128,10 @@ Result<void, std::string> check_no_downgrade(std::string_view release_version,
   auto installed = detect_installed_versions(registry);
   if (!installed) return Failure{std::move(installed).error()};
   if (installed->empty()) return {};
+  // The whole order of SemanticVersion, build metadata included: a copy whose
+  // build metadata ranks above the release's is newer than the release.
   const auto& newest = *std::max_element(installed->begin(), installed->end());
-  // Build metadata names a build of the same release, never a newer one.
-  const auto precedence = [](SemanticVersion v) {
-    v.build.clear();
-    return v;
-  };
-  if (precedence(newest) > precedence(*release)) return Failure{refusal(newest, *release)};
+  if (newest > *release) return Failure{refusal(newest, *release)};
   return {};
 }
 

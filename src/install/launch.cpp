@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "common/utf.h"
+
 namespace nuvo {
 namespace {
 
@@ -27,6 +29,11 @@ constexpr std::string_view kInstallerFailed =
 constexpr std::uint32_t kExitCompleted = 0;
 constexpr std::uint32_t kExitCancelled = 1;
 
+// The shell's limit for a path, terminator included, in UTF-16 units.
+constexpr std::size_t kMaxShellPath = 260;
+constexpr std::string_view kVerbatim = "\\\\?\\";
+constexpr std::string_view kVerbatimUnc = "\\\\?\\UNC\\";
+
 std::string fill(std::string_view pattern, std::string_view value) {
   const auto at = pattern.find("{}");
   std::string out(pattern.substr(0, at));
@@ -42,6 +49,31 @@ std::string_view trim(std::string_view s) {
   const auto first = s.find_first_not_of(kBlank);
   if (first == std::string_view::npos) return {};
   return s.substr(first, s.find_last_not_of(kBlank) - first + 1);
+}
+
+// The shell does not take extended-length paths: it copies the working
+// directory into a MAX_PATH buffer and checks it with path functions that do
+// not know the prefix. So "\\?\C:\..." goes as "C:\..." and
+// "\\?\UNC\server\share\..." as "\\server\share\..." whenever that form
+// fits. A longer path keeps its prefix, the only form that names it at all,
+// and so does a name ending in a dot or a blank, which the plain form drops.
+std::string shell_path(std::string_view path) {
+  std::string plain;
+  if (path.starts_with(kVerbatimUnc)) {
+    plain = "\\\\" + std::string(path.substr(kVerbatimUnc.size()));
+  } else if (path.starts_with(kVerbatim) && path.size() >= kVerbatim.size() + 3 &&
+             path[kVerbatim.size() + 1] == ':' && path[kVerbatim.size() + 2] == '\\') {
+    plain = std::string(path.substr(kVerbatim.size()));
+  } else {
+    return std::string(path);
+  }
+  const auto units = utf8_to_utf16(plain);
+  if (!units || units->size() >= kMaxShellPath) return std::string(path);
+  for (std::size_t at = 0; (at = plain.find('\\', at)) != std::string::npos; ++at) {
+    if (at > 0 && (plain[at - 1] == '.' || plain[at - 1] == ' ')) return std::string(path);
+  }
+  if (plain.back() == '.' || plain.back() == ' ') return std::string(path);
+  return plain;
 }
 
 std::string describe_error(InstallerLauncher& launcher, std::uint32_t code) {
@@ -103,12 +135,13 @@ std::string parent_directory(std::string_view path) {
 InstallResult launch_and_wait(std::string_view installer_path, InstallerLauncher& launcher) {
   const auto canonical = launcher.canonical_path(installer_path);
   if (!canonical) return fill(kOpenFailed, canonical.error().display());
-  const std::string directory = parent_directory(*canonical);
+  const std::string file = shell_path(*canonical);
+  const std::string directory = shell_path(parent_directory(*canonical));
 
   const std::int32_t com = launcher.initialize_com();
   if (com < 0)
     return fill(kPrepareFailed, describe_error(launcher, static_cast<std::uint32_t>(com)));
-  InstallResult result = start_and_wait(*canonical, directory, launcher);
+  InstallResult result = start_and_wait(file, directory, launcher);
   launcher.uninitialize_com();
   return result;
 }

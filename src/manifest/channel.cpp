@@ -74,11 +74,13 @@ bool check_channel(const ChannelSettings& settings, std::string_view cache_dir) 
   return is_absolute_cache_path(cache_dir) && is_acceptable_cache_dir(cache_dir);
 }
 
-SetupResult<ChannelClient> make_channel_client(ChannelSettings settings, std::string cache_dir) {
+SetupResult<ChannelClient> make_channel_client(ChannelSettings settings, std::string cache_dir,
+                                               std::string cache_trusted) {
   if (!check_channel(settings, cache_dir)) return fail(SetupErrorKind::ChannelMisconfigured);
   auto http = build_http_client();
   if (!http) return Failure{std::move(http).error()};
-  return ChannelClient{std::move(settings), std::move(cache_dir), std::move(http).value()};
+  return ChannelClient{std::move(settings), std::move(cache_dir), std::move(http).value(),
+                       std::move(cache_trusted)};
 }
 
 std::string_view manifest_rule_name(ManifestRule rule) {

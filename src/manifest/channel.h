@@ -35,13 +35,17 @@ struct ChannelClient {
   ChannelSettings settings;
   std::string cache_dir;
   std::unique_ptr<HttpTransport> http;
+  // The folder above cache_dir that the careful walk trusts (cache_walk);
+  // empty for a cache directory the user named.
+  std::string cache_trusted;
 };
 
 // Tests the settings and the cache directory before any network use.
 bool check_channel(const ChannelSettings& settings, std::string_view cache_dir);
 
 // check_channel, then the HTTP client; ChannelMisconfigured if either fails.
-SetupResult<ChannelClient> make_channel_client(ChannelSettings settings, std::string cache_dir);
+SetupResult<ChannelClient> make_channel_client(ChannelSettings settings, std::string cache_dir,
+                                               std::string cache_trusted = {});
 
 struct Release {
   std::string version;

@@ -73,9 +73,9 @@ class CacheDirectory {
   FileHandle handle_;
 };
 
-// The cache, held for one package run: every directory from the drive root
-// (the file-system root on POSIX) down to the cache root, and download.lock
-// with the exclusive lock on it. Destroying it is close_cache.
+// The cache, held for one package run: every directory the walk opened, down
+// to the cache root, and download.lock with the exclusive lock on it.
+// Destroying it is close_cache.
 struct CacheLock {
   std::vector<CacheDirectory> directories;  // outermost first
   CacheFile lock_file;
@@ -88,11 +88,22 @@ struct CacheLock {
   ~CacheLock();
 };
 
-// Walks the root from the top, creating what is missing and holding every
-// directory, then takes the lock without waiting. DownloadDirBusy while any
-// other holder has it, in this process or another; ChannelMisconfigured for an
-// unsafe object on the way; StorageFailed otherwise.
+class CacheFs;
+
+// The careful walk: every directory of `walk` in order, outermost first,
+// created when missing and held, then download.lock in the last one, locked
+// without waiting. DownloadDirBusy while any other holder has it, in this
+// process or another; ChannelMisconfigured for an unsafe object on the way;
+// StorageFailed otherwise.
+SetupResult<CacheLock> open_cache(CacheFs& fs, const std::vector<std::string>& walk);
+
+// The whole walk of `root` over this system's files, from the drive root (the
+// file-system root on POSIX) down.
 SetupResult<CacheLock> open_cache(std::string_view root);
+
+// download.lock at `path`, opened for writing (open_file_write) and locked
+// whole without waiting; DownloadDirBusy while anyone else holds the lock.
+SetupResult<CacheFile> lock_file(std::string_view path);
 
 // Unlocks and closes everything; never fails, may be called more than once.
 void close_cache(CacheLock& lock);
@@ -129,7 +140,7 @@ std::optional<std::uint64_t> file_size(std::string_view path);
 class CacheFs {
  public:
   virtual ~CacheFs() = default;
-  virtual SetupResult<CacheLock> open_cache(std::string_view root) = 0;
+  virtual SetupResult<CacheFile> lock_file(std::string_view path) = 0;
   virtual SetupResult<void> check_not_link(std::string_view path) = 0;
   virtual SetupResult<CacheDirectory> ensure_directory(std::string_view path) = 0;
   virtual SetupResult<CacheFile> open_file_read(std::string_view path) = 0;
@@ -154,5 +165,8 @@ std::vector<std::string> windows_path_chain(std::string_view path);
 
 // Likewise for an absolute POSIX path: /a/b gives /, /a, /a/b.
 std::vector<std::string> posix_path_chain(std::string_view path);
+
+// This platform's chain: windows_path_chain or posix_path_chain.
+std::vector<std::string> path_chain(std::string_view path);
 
 }  // namespace nuvo

@@ -57,6 +57,26 @@ std::vector<std::string> posix_path_chain(std::string_view path) {
   return chain("/", split(path, "/", false), '/');
 }
 
+SetupResult<CacheLock> open_cache(CacheFs& fs, const std::vector<std::string>& walk) {
+  if (walk.empty()) return fail(SetupErrorKind::ChannelMisconfigured, "no cache path to walk");
+  std::vector<CacheDirectory> dirs;
+  for (const auto& path : walk) {
+    auto dir = fs.ensure_directory(path);
+    if (!dir) return Failure{std::move(dir).error()};
+    dirs.push_back(std::move(dir).value());
+  }
+  auto file = fs.lock_file(join_path(walk.back(), kLockFileName));
+  if (!file) return Failure{std::move(file).error()};
+  return CacheLock(std::move(dirs), std::move(file).value());
+}
+
+SetupResult<CacheLock> open_cache(std::string_view root) {
+  const auto walk = path_chain(root);
+  if (walk.empty())
+    return fail(SetupErrorKind::ChannelMisconfigured, "not an absolute path: " + std::string(root));
+  return open_cache(os_cache_fs(), walk);
+}
+
 CacheLock& CacheLock::operator=(CacheLock&& other) noexcept {
   if (this != &other) {
     close_cache(*this);
@@ -81,9 +101,7 @@ namespace {
 
 class OsCacheFs final : public CacheFs {
  public:
-  SetupResult<CacheLock> open_cache(std::string_view root) override {
-    return nuvo::open_cache(root);
-  }
+  SetupResult<CacheFile> lock_file(std::string_view path) override { return nuvo::lock_file(path); }
   SetupResult<void> check_not_link(std::string_view path) override {
     return nuvo::check_not_link(path);
   }

@@ -4,7 +4,8 @@
 // cannot redirect the walk. The cache lock is an open-file-description lock:
 // it belongs to the open file like LockFileEx's, so a second open of
 // download.lock inside this process conflicts too (classic record locks would
-// not).
+// not). Since every path is walked from the top, the stand-in keeps even the
+// folders above a trusted one (cache_walk) free of links.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -240,34 +241,21 @@ SetupResult<void> OsFile::flush() {
   return {};
 }
 
-SetupResult<CacheLock> open_cache(std::string_view root) {
-  const std::vector<std::string> chain = posix_path_chain(root);
-  if (chain.empty()) return unsafe("not an absolute path", root);
-
-  std::vector<CacheDirectory> dirs;
-  FileHandle top(::open("/", kDirFlags));
-  if (!top.valid()) return storage("open the directory", "/", errno);
-  dirs.emplace_back(std::move(top));
-  for (std::size_t i = 1; i < chain.size(); ++i) {
-    const std::string name = chain[i].substr(chain[i].rfind('/') + 1);
-    auto dir = ensure_directory_at(fd_of(dirs.back().handle()), name, chain[i]);
-    if (!dir) return Failure{std::move(dir).error()};
-    dirs.push_back(std::move(dir).value());
-  }
-
-  const std::string lock_path = join_path(chain.back(), kLockFileName);
-  auto file = open_file_at(fd_of(dirs.back().handle()), std::string(kLockFileName), lock_path,
-                           O_RDWR | O_CREAT, false);
+SetupResult<CacheFile> lock_file(std::string_view path) {
+  auto place = locate(path);
+  if (!place) return Failure{std::move(place).error()};
+  if (!place->parent.valid()) return storage("open", path, ENOENT);
+  auto file = open_file_at(fd_of(place->parent), place->name, path, O_RDWR | O_CREAT, false);
   if (!file) return Failure{std::move(file).error()};
   switch (lock_whole(fd_of(file->handle()))) {
     case LockOutcome::Locked:
-      return CacheLock(std::move(dirs), std::move(file).value());
+      return std::move(file).value();
     case LockOutcome::Busy:
-      return fail(SetupErrorKind::DownloadDirBusy, lock_path);
+      return fail(SetupErrorKind::DownloadDirBusy, std::string(path));
     case LockOutcome::Failed:
       break;
   }
-  return storage("lock", lock_path, errno);
+  return storage("lock", path, errno);
 }
 
 void close_cache(CacheLock& lock) {
@@ -352,6 +340,8 @@ std::optional<std::uint64_t> file_size(std::string_view path) {
   if (S_ISDIR(st.st_mode)) return 0;
   return static_cast<std::uint64_t>(st.st_size);
 }
+
+std::vector<std::string> path_chain(std::string_view path) { return posix_path_chain(path); }
 
 std::string join_path(std::string_view dir, std::string_view name) {
   std::string out(dir);

@@ -153,28 +153,18 @@ SetupResult<void> OsFile::flush() {
   return {};
 }
 
-SetupResult<CacheLock> open_cache(std::string_view root) {
-  const std::vector<std::string> chain = windows_path_chain(root);
-  if (chain.empty()) return unsafe("not a path on a drive", root);
-
-  std::vector<CacheDirectory> dirs;
-  for (const auto& path : chain) {
-    auto dir = ensure_directory(path);
-    if (!dir) return Failure{std::move(dir).error()};
-    dirs.push_back(std::move(dir).value());
-  }
-
-  const std::string lock_path = join_path(chain.back(), kLockFileName);
-  auto file = open_file_write(lock_path, false);
+SetupResult<CacheFile> lock_file(std::string_view path) {
+  auto file = open_file_write(path, false);
   if (!file) return Failure{std::move(file).error()};
   OVERLAPPED whole{};
   if (!LockFileEx(native(file->handle()), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
                   MAXDWORD, MAXDWORD, &whole)) {
     const DWORD code = GetLastError();
-    if (code == ERROR_LOCK_VIOLATION) return fail(SetupErrorKind::DownloadDirBusy, lock_path);
-    return storage("lock", lock_path, code);
+    if (code == ERROR_LOCK_VIOLATION)
+      return fail(SetupErrorKind::DownloadDirBusy, std::string(path));
+    return storage("lock", path, code);
   }
-  return CacheLock(std::move(dirs), std::move(file).value());
+  return std::move(file).value();
 }
 
 void close_cache(CacheLock& lock) {
@@ -254,6 +244,8 @@ std::optional<std::uint64_t> file_size(std::string_view path) {
   if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
+
+std::vector<std::string> path_chain(std::string_view path) { return windows_path_chain(path); }
 
 std::string join_path(std::string_view dir, std::string_view name) {
   std::string out(dir);

@@ -1,16 +1,16 @@
-// The Linux stand-in keeps its cache under the XDG cache directory.
+// The Linux stand-in keeps its local application data in the XDG cache
+// directory.
 #include <cstdlib>
 
-#include "download/cache_path.h"
 #include "platform/paths.h"
 
 namespace nuvo {
 
-std::optional<std::string> default_cache_root() {
+std::optional<std::string> local_app_data() {
   const char* xdg = std::getenv("XDG_CACHE_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg) + "/NuvoSetup/cache";
+  if (xdg != nullptr && xdg[0] == '/') return std::string(xdg);
   const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/NuvoSetup/cache";
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache";
   return std::nullopt;
 }
 

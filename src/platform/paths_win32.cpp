@@ -1,5 +1,4 @@
-// The cache root under Local AppData.
-#include "download/cache_path.h"
+// The user's Local AppData folder, and the Windows cache path rules.
 #include "platform/paths.h"
 #include "platform/win32_support.h"
 
@@ -8,16 +7,16 @@
 
 namespace nuvo {
 
-std::optional<std::string> default_cache_root() {
+std::optional<std::string> local_app_data() {
   PWSTR folder = nullptr;
   const HRESULT hr = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
-  std::optional<std::string> root;
+  std::optional<std::string> path;
   if (SUCCEEDED(hr) && folder != nullptr) {
-    std::string path = win32::narrow(folder);
-    if (!path.empty()) root = path + "\\NuvoSetup\\cache";
+    std::string text = win32::narrow(folder);
+    if (!text.empty()) path = std::move(text);
   }
   CoTaskMemFree(folder);  // also required after a failure
-  return root;
+  return path;
 }
 
 bool is_absolute_cache_path(std::string_view path) { return is_absolute_windows_path(path); }
