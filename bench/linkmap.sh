@@ -62,7 +62,7 @@ for line in lines[start + 1:]:
 total = sum(by_part.values())
 for title, counter in (("library", by_part), ("object", by_object)):
     print(f"  {'bytes':>10}  {'share':>6}  ten largest by {title} (of {total} bytes placed)")
-    for name, size in counter.most_common(10):
+    for name, size in counter.most_common(int(os.environ.get("NUVO_LINKMAP_TOP", "10"))):
         print(f"  {size:>10,}  {100 * size / total:5.1f} %  {name}")
 EOF
 done
