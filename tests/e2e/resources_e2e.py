@@ -20,7 +20,7 @@ PROBE = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_SIZES = [32, 16, 24, 48, 64, 256]
-SIZE_LIMIT = 2 * 1024 * 1024
+SIZE_LIMIT = 1024 * 1024
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll",
                 "ole32.dll", "oleaut32.dll", "msvcrt.dll", "winhttp.dll", "ws2_32.dll",
                 "msi.dll", "comctl32.dll", "uxtheme.dll"}
@@ -195,7 +195,7 @@ class Resources(unittest.TestCase):
         self.assertEqual([n for n in names if n.lower() not in WINDOWS_DLLS], [])
 
     def test_size_limit(self):
-        self.assertLess(len(self.bytes), SIZE_LIMIT)
+        self.assertLessEqual(len(self.bytes), SIZE_LIMIT)
 
     def test_windows_loads_icon_and_version_strings(self):
         run = subprocess.run(["wine", str(PROBE), str(EXE)], capture_output=True, timeout=120,
