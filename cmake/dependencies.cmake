@@ -1,4 +1,4 @@
-# Third-party libraries, all from Debian packages (see scripts/setup).
+# Third-party libraries, all from Debian packages or Debian's sources (see scripts/setup).
 
 # nlohmann/json is header-only. Copy it into the build tree so that the cross
 # build never sees the native system include directory.
@@ -9,20 +9,24 @@ endif()
 add_library(nuvo_json INTERFACE)
 target_include_directories(nuvo_json SYSTEM INTERFACE ${NUVO_DEPS_INCLUDE})
 
-# libgcrypt: Ed25519, BLAKE2b-512 and SHA-256.
-add_library(nuvo_gcrypt INTERFACE)
+# libsodium, the library minisign is built on: Ed25519, BLAKE2b, SHA-256 and
+# scrypt. Debian ships no Windows build of it: scripts/setup builds a static
+# one from Debian's sources into NUVO_SODIUM_PREFIX (set by the preset).
+add_library(nuvo_sodium INTERFACE)
 if(WIN32)
-  find_library(GCRYPT_LIB NAMES libgcrypt.a REQUIRED)
-  find_library(GPG_ERROR_LIB NAMES libgpg-error.a REQUIRED)
-  find_path(GCRYPT_INCLUDE gcrypt.h REQUIRED)
-  target_include_directories(nuvo_gcrypt SYSTEM INTERFACE ${GCRYPT_INCLUDE})
+  find_library(SODIUM_LIB NAMES libsodium.a PATHS ${NUVO_SODIUM_PREFIX}/lib NO_DEFAULT_PATH
+               NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT SODIUM_LIB)
+    message(FATAL_ERROR "no libsodium for MinGW-w64 in '${NUVO_SODIUM_PREFIX}': run scripts/setup")
+  endif()
+  target_include_directories(nuvo_sodium SYSTEM INTERFACE ${NUVO_SODIUM_PREFIX}/include)
+  target_compile_definitions(nuvo_sodium INTERFACE SODIUM_STATIC)
   include(${CMAKE_CURRENT_LIST_DIR}/delay_import.cmake)
-  nuvo_delay_import(NUVO_DELAYED_SOCKETS ws2_32)
-  target_link_libraries(nuvo_gcrypt INTERFACE ${GCRYPT_LIB} ${GPG_ERROR_LIB} ${NUVO_DELAYED_SOCKETS})
+  target_link_libraries(nuvo_sodium INTERFACE ${SODIUM_LIB})
 else()
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt)
-  target_link_libraries(nuvo_gcrypt INTERFACE PkgConfig::GCRYPT)
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+  target_link_libraries(nuvo_sodium INTERFACE PkgConfig::SODIUM)
 endif()
 
 # GoogleTest from the sources Debian ships, built with the same toolchain.

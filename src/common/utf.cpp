@@ -64,20 +64,25 @@ bool is_valid_utf8(std::string_view s) {
   return true;
 }
 
-std::optional<std::string> utf16_to_utf8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
+bool append_utf16_as_utf8(std::string& out, std::u16string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     std::uint32_t c = s[i];
     if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return std::nullopt;
+      if (i + 1 == s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return false;
       c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
     } else if (c >= 0xDC00 && c <= 0xDFFF) {
-      return std::nullopt;
+      return false;
     }
     append_utf8(out, c);
   }
+  return true;
+}
+
+std::optional<std::string> utf16_to_utf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  if (!append_utf16_as_utf8(out, s)) return std::nullopt;
   return out;
 }
 

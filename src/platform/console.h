@@ -16,7 +16,8 @@ void write_std(StdStream stream, std::string_view utf8);
 
 // One line of standard input without its line break, at most `limit` bytes.
 // When standard input is a terminal, `prompt` goes to standard error first
-// and what is typed is not echoed.
+// and what is typed is not echoed. The line has room for `limit` bytes from
+// the start, so no copy of it is left behind; the caller wipes it.
 Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size_t limit);
 
 }  // namespace nuvo

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "common/wipe.h"
 #include "platform/console.h"
 
 namespace nuvo {
@@ -28,7 +29,10 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return Failure{last_os_error()};
   }
+  // Room for the longest line up front: the secret is never copied to a
+  // larger buffer, and the caller wipes this one.
   std::string line;
+  line.reserve(limit + 1);
   std::optional<OsError> error;
   for (;;) {
     char c = 0;
@@ -46,7 +50,10 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
     write_std(StdStream::Err, "\n");
   }
-  if (error) return Failure{*error};
+  if (error) {
+    wipe(line);
+    return Failure{*error};
+  }
   if (line.ends_with('\r')) line.pop_back();
   return line;
 }

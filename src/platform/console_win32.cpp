@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/utf.h"
+#include "common/wipe.h"
 #include "platform/console.h"
 #include "platform/win32_support.h"
 
@@ -45,7 +46,10 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
   if (GetFileType(in) == FILE_TYPE_CHAR && GetConsoleMode(in, &mode)) {
     write_std(StdStream::Err, prompt);
     SetConsoleMode(in, (mode & ~DWORD{ENABLE_ECHO_INPUT}) | ENABLE_LINE_INPUT);
+    // Room for the longest line up front, in both encodings: the secret is
+    // never copied to a larger buffer, and every buffer is wiped.
     std::u16string wide;
+    wide.reserve(limit + 1);
     std::optional<OsError> error;
     for (;;) {
       wchar_t c = 0;
@@ -60,23 +64,35 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
     }
     SetConsoleMode(in, mode);
     write_std(StdStream::Err, "\n");
-    if (error) return Failure{*error};
     if (!wide.empty() && wide.back() == u'\r') wide.pop_back();
-    auto utf8 = utf16_to_utf8(wide);
-    if (!utf8) return Failure{os_error_from_code(ERROR_NO_UNICODE_TRANSLATION)};
-    return std::move(*utf8);
+    std::string line;
+    line.reserve(3 * limit + 1);
+    if (!error && !append_utf16_as_utf8(line, wide))
+      error = os_error_from_code(ERROR_NO_UNICODE_TRANSLATION);
+    wipe(wide);
+    if (error) {
+      wipe(line);
+      return Failure{*error};
+    }
+    return line;
   }
 
   std::string line;
+  line.reserve(limit + 1);
   for (;;) {
     char c = 0;
     DWORD got = 0;
     if (!ReadFile(in, &c, 1, &got, nullptr)) {
       if (GetLastError() == ERROR_BROKEN_PIPE) break;
-      return Failure{last_os_error()};
+      const OsError error = last_os_error();
+      wipe(line);
+      return Failure{error};
     }
     if (got == 0 || c == '\n') break;
-    if (line.size() == limit) return Failure{os_error_from_code(ERROR_BUFFER_OVERFLOW)};
+    if (line.size() == limit) {
+      wipe(line);
+      return Failure{os_error_from_code(ERROR_BUFFER_OVERFLOW)};
+    }
     line += c;
   }
   if (line.ends_with('\r')) line.pop_back();

@@ -1,7 +1,6 @@
 #include "release/files.h"
 
-#include <vector>
-
+#include "common/wipe.h"
 #include "platform/cache_fs.h"
 #include "platform/file.h"
 
@@ -10,16 +9,26 @@ namespace nuvo::release {
 Result<std::string, std::string> read_small_file(std::string_view path, std::size_t limit) {
   auto file = ReadOnlyFile::open(path);
   if (!file) return Failure{std::string(path) + ": " + file.error().display()};
-  std::vector<std::uint8_t> buffer(limit + 1);
+  // Read in place, into a buffer sized once: the text (a key file, a
+  // password file) is never copied, so wiping the result wipes every byte.
+  std::string text(limit + 1, '\0');
   std::size_t used = 0;
-  while (used < buffer.size()) {
-    auto got = file->read(std::span(buffer).subspan(used));
-    if (!got) return Failure{std::string(path) + ": " + got.error().display()};
+  while (used < text.size()) {
+    auto got = file->read(
+        std::span(reinterpret_cast<std::uint8_t*>(text.data()), text.size()).subspan(used));
+    if (!got) {
+      wipe(text);
+      return Failure{std::string(path) + ": " + got.error().display()};
+    }
     if (*got == 0) break;
     used += *got;
   }
-  if (used > limit) return Failure{std::string(path) + ": larger than expected"};
-  return std::string(reinterpret_cast<const char*>(buffer.data()), used);
+  if (used > limit) {
+    wipe(text);
+    return Failure{std::string(path) + ": larger than expected"};
+  }
+  text.resize(used);
+  return text;
 }
 
 std::string_view file_name_of(std::string_view path) {

@@ -9,7 +9,8 @@
 namespace nuvo::release {
 
 // A whole small file, at most `limit` bytes; an error text for a missing,
-// unreadable or larger file.
+// unreadable or larger file. The bytes are read where they are returned,
+// never copied, so a caller holding a secret can wipe them all.
 Result<std::string, std::string> read_small_file(std::string_view path, std::size_t limit);
 
 // The last component of a path; '/' and '\\' both separate.

@@ -1,9 +1,11 @@
 #include "release/signing.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "channel_config.h"
 #include "common/limits.h"
+#include "common/wipe.h"
 #include "manifest/channel.h"
 #include "platform/console.h"
 #include "platform/work_dir.h"
@@ -28,12 +30,13 @@ std::string hex(std::span<const std::uint8_t> bytes) {
 
 Result<std::string, std::string> read_password(const KeyOptions& options) {
   if (options.password_file) {
+    // The first line, cut in place: the password stays in the one buffer
+    // the file was read into, which the caller wipes.
     auto text = read_small_file(*options.password_file, kMaxPasswordSize);
     if (!text) return text;
-    std::string line = text->substr(0, text->find('\n'));
-    if (line.ends_with('\r')) line.pop_back();
-    crypto::wipe({reinterpret_cast<std::uint8_t*>(text->data()), text->size()});
-    return line;
+    text->resize(std::min(text->size(), text->find('\n')));
+    if (text->ends_with('\r')) text->pop_back();
+    return text;
   }
   auto line = read_secret_line("Password of the secret key: ", kMaxPasswordSize);
   if (!line) return Failure{"cannot read the password: " + line.error().display()};
@@ -46,17 +49,17 @@ Result<SecretKey, std::string> load_secret_key(const KeyOptions& options) {
   auto text = read_small_file(options.secret_key, kMaxSecretKeyFileSize);
   if (!text) return Failure{"cannot read the secret key: " + text.error()};
   auto sealed = parse_secret_key(*text);
-  crypto::wipe({reinterpret_cast<std::uint8_t*>(text->data()), text->size()});
+  wipe(*text);
   if (!sealed) return Failure{std::string(secret_key_error_message(sealed.error()))};
 
   std::string password;
   if (sealed->encrypted) {
     auto read = read_password(options);
     if (!read) return Failure{std::move(read).error()};
-    password = std::move(*read);
+    password = std::move(*read);  // the buffer moves, its bytes are not copied
   }
   auto key = open_secret_key(*sealed, password);
-  crypto::wipe({reinterpret_cast<std::uint8_t*>(password.data()), password.size()});
+  wipe(password);
   if (!key) return Failure{std::string(secret_key_error_message(key.error()))};
   return std::move(key).value();
 }

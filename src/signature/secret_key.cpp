@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/wipe.h"
 #include "signature/base64.h"
 
 namespace nuvo {
@@ -55,17 +56,17 @@ SealedSecretKey::SealedSecretKey(SealedSecretKey&& other) noexcept
       ops_limit(other.ops_limit),
       mem_limit(other.mem_limit),
       sealed(other.sealed) {
-  crypto::wipe(other.sealed);
+  wipe(other.sealed);
 }
 
-SealedSecretKey::~SealedSecretKey() { crypto::wipe(sealed); }
+SealedSecretKey::~SealedSecretKey() { wipe(sealed); }
 
 SecretKey::SecretKey(SecretKey&& other) noexcept
     : key_id(other.key_id), seed(other.seed), public_key(other.public_key) {
-  crypto::wipe(other.seed);
+  wipe(other.seed);
 }
 
-SecretKey::~SecretKey() { crypto::wipe(seed); }
+SecretKey::~SecretKey() { wipe(seed); }
 
 ScryptParameters scrypt_parameters(std::uint64_t ops_limit, std::uint64_t mem_limit) {
   constexpr std::uint64_t r = 8;
@@ -95,7 +96,13 @@ Result<SealedSecretKey, SecretKeyError> parse_secret_key(std::string_view text) 
   const auto lines = split_minisign_lines(text);
   if (lines.size() != 2 || !lines[0].starts_with(kUntrustedPrefix)) return damaged;
   auto decoded = decode_base64(lines[1]);
-  if (!decoded || decoded->size() != kKeyBytes) return damaged;
+  if (!decoded) return damaged;
+  // The line holds the sealed key: its decoded bytes are wiped on every way out.
+  struct WipedOnExit {
+    std::string& bytes;
+    ~WipedOnExit() { wipe(bytes); }
+  } const guard{*decoded};
+  if (decoded->size() != kKeyBytes) return damaged;
   auto* raw = reinterpret_cast<std::uint8_t*>(decoded->data());
   const std::string_view bytes(*decoded);
 
@@ -112,7 +119,6 @@ Result<SealedSecretKey, SecretKeyError> parse_secret_key(std::string_view text) 
   out.ops_limit = little_endian64(raw + kOpsLimit);
   out.mem_limit = little_endian64(raw + kMemLimit);
   std::memcpy(out.sealed.data(), raw + kSealed, out.sealed.size());
-  crypto::wipe({raw, decoded->size()});
 
   if (out.encrypted) {
     const auto params = scrypt_parameters(out.ops_limit, out.mem_limit);
@@ -130,11 +136,11 @@ Result<SecretKey, SecretKeyError> open_secret_key(const SealedSecretKey& sealed,
     const auto params = scrypt_parameters(sealed.ops_limit, sealed.mem_limit);
     std::array<std::uint8_t, 104> stream{};
     if (!crypto::scrypt(password, sealed.salt, params.cost, params.parallelism, stream)) {
-      crypto::wipe(plain);
+      wipe(plain);
       return Failure{SecretKeyError::WrongPassword};
     }
     for (std::size_t i = 0; i < plain.size(); ++i) plain[i] ^= stream[i];
-    crypto::wipe(stream);
+    wipe(stream);
   }
 
   // The checksum covers the signature algorithm, the key id and the secret
@@ -142,12 +148,12 @@ Result<SecretKey, SecretKeyError> open_secret_key(const SealedSecretKey& sealed,
   std::array<std::uint8_t, 2 + 8 + 64> covered{'E', 'd'};
   std::memcpy(covered.data() + 2, plain.data() + kKeyId, 8 + 64);
   const auto checksum = crypto::blake2b256(covered);
-  crypto::wipe(covered);
+  wipe(covered);
   const auto recorded = std::span(plain).subspan(kChecksum, 32);
   const bool checksum_ok = std::memcmp(checksum.data(), recorded.data(), 32) == 0 ||
                            (!sealed.encrypted && all_zero(recorded));
   if (!checksum_ok) {
-    crypto::wipe(plain);
+    wipe(plain);
     return Failure{sealed.encrypted ? SecretKeyError::WrongPassword
                                     : SecretKeyError::ChecksumMismatch};
   }
@@ -156,12 +162,12 @@ Result<SecretKey, SecretKeyError> open_secret_key(const SealedSecretKey& sealed,
   std::memcpy(key.key_id.data(), plain.data() + kKeyId, key.key_id.size());
   std::memcpy(key.seed.data(), plain.data() + kSeed, key.seed.size());
   std::memcpy(key.public_key.data(), plain.data() + kPublicKey, key.public_key.size());
-  crypto::wipe(plain);
+  wipe(plain);
 
-  // The public half is derived, never trusted from the file: libgcrypt
-  // aborts on some malformed public keys.
-  const auto derived = crypto::ed25519_public_key(key.seed);
-  if (!derived || *derived != key.public_key) return Failure{SecretKeyError::HalvesDiffer};
+  // The public half is derived, never trusted from the file: a signature
+  // made with a foreign public half would check out nowhere.
+  if (crypto::ed25519_public_key(key.seed) != key.public_key)
+    return Failure{SecretKeyError::HalvesDiffer};
   return key;
 }
 

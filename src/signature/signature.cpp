@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -121,32 +123,34 @@ SetupResult<void> verify_stream(const PreparedSignature& s, ByteReader& reader, 
                                 const std::atomic<bool>& cancel) {
   if (size == 0 || size > kMaxPackageSize) return fail(SetupErrorKind::InvalidPackageSize);
   if (s.prehashed && s.key_id != s.public_key.key_id) return invalid();
-  if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
 
-  // Prehashed signatures cover the BLAKE2b-512 digest of the file, legacy ones
-  // the bytes themselves; both are checked in one pass through one buffer.
+  // Prehashed signatures cover the BLAKE2b-512 digest of the file, streamed
+  // through one buffer; legacy ones the bytes themselves, which are checked in
+  // one piece and so gathered in memory first (at most 512 MiB).
   std::optional<crypto::Blake2b512> digest;
-  std::optional<crypto::Ed25519StreamVerifier> legacy;
+  std::unique_ptr<std::uint8_t[]> whole;
   if (s.prehashed) {
     digest.emplace();
   } else {
-    legacy.emplace(s.public_key.key, s.signature);
+    whole.reset(new (std::nothrow) std::uint8_t[size]);
+    if (!whole) return fail(SetupErrorKind::InvalidPackageSize);
   }
+  if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
 
   std::vector<std::uint8_t> buffer(kVerifyBlockSize);
   std::uint64_t total = 0;
   for (;;) {
-    auto got = reader.read(buffer);
+    // A legacy file is read straight into its place; what comes past the
+    // announced size only counts.
+    std::span<std::uint8_t> into = buffer;
+    if (whole && total < size)
+      into = {whole.get() + total, std::min<std::uint64_t>(kVerifyBlockSize, size - total)};
+    auto got = reader.read(into);
     if (!got) return fail(SetupErrorKind::StorageFailed, got.error().display());
     if (*got == 0) break;
     total += *got;
     if (total > kMaxPackageSize) return fail(SetupErrorKind::InvalidPackageSize);
-    const auto block = std::span<const std::uint8_t>(buffer).first(*got);
-    if (digest) {
-      digest->update(block);
-    } else {
-      legacy->update(block);
-    }
+    if (digest) digest->update(into.first(*got));
     if (cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
   }
 
@@ -156,7 +160,8 @@ SetupResult<void> verify_stream(const PreparedSignature& s, ByteReader& reader, 
   }
   const bool signature_ok =
       digest ? crypto::ed25519_verify(s.public_key.key, digest->finish(), s.signature)
-             : s.key_id == s.public_key.key_id && legacy->finish();
+             : s.key_id == s.public_key.key_id &&
+                   crypto::ed25519_verify(s.public_key.key, {whole.get(), size}, s.signature);
   if (!signature_ok || !global_signature_ok(s)) return invalid();
   return {};
 }

@@ -39,18 +39,16 @@ std::optional<std::string> sign_digest(const SecretKey& key, const crypto::Blake
                                        std::string_view trusted_comment) {
   if (trusted_comment.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
   const auto signature = crypto::ed25519_sign(key.seed, digest);
-  if (!signature) return std::nullopt;
-
-  std::string global_message(as_text(*signature));
+  std::string global_message(as_text(signature));
   global_message += trusted_comment;
   const auto global = crypto::ed25519_sign(key.seed, as_bytes(global_message));
-  if (!global || !crypto::ed25519_verify(key.public_key, digest, *signature) ||
-      !crypto::ed25519_verify(key.public_key, as_bytes(global_message), *global))
+  if (!crypto::ed25519_verify(key.public_key, digest, signature) ||
+      !crypto::ed25519_verify(key.public_key, as_bytes(global_message), global))
     return std::nullopt;
 
   std::string line2 = "ED";
   line2 += as_text(key.key_id);
-  line2 += as_text(*signature);
+  line2 += as_text(signature);
   std::string text = "untrusted comment: ";
   text += kSignerUntrustedComment;
   text += '\n';
@@ -58,7 +56,7 @@ std::optional<std::string> sign_digest(const SecretKey& key, const crypto::Blake
   text += "\ntrusted comment: ";
   text += trusted_comment;
   text += '\n';
-  text += encode_base64(as_text(*global));
+  text += encode_base64(as_text(global));
   text += '\n';
   return text;
 }

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
+#include <bit>
 #include <cstdlib>
 #include <initializer_list>
 #include <utility>
@@ -115,14 +115,28 @@ StateSignals state_signals(ScreenState state, std::optional<std::uint32_t> posit
 std::string initial_version_line() { return concat({"Загрузчик ", BOOTSTRAP_VERSION}); }
 
 std::string format_megabytes(std::uint64_t bytes) {
-  // Scaling by a power of two is exact: the one rounding is to one decimal,
-  // and to_chars does it correctly where C run-times' printf differ.
-  const double megabytes = static_cast<double>(bytes) * 0x1p-20;
-  std::array<char, 32> buffer{};
-  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), megabytes,
-                                          std::chars_format::fixed, 1);
-  if (error != std::errc{}) std::abort();  // at most 14 digits before the point
-  return std::string(buffer.data(), end);
+  // The amount in MiB with one decimal, rounded as the exact value of the
+  // double bytes × 2^-20 would be (to nearest, a tie to the even digit), but
+  // in integers, so that no floating-point formatting enters the program.
+  __extension__ using Wide = unsigned __int128;
+  Wide value = bytes;
+  // A double keeps 53 significant bits: above that, round to them first.
+  if (const int extra = static_cast<int>(std::bit_width(bytes)) - 53; extra > 0) {
+    const std::uint64_t half = std::uint64_t{1} << (extra - 1);
+    const std::uint64_t rest = bytes & ((half << 1) - 1);
+    std::uint64_t kept = bytes >> extra;
+    if (rest > half || (rest == half && (kept & 1) != 0)) ++kept;
+    value = Wide{kept} << extra;
+  }
+  constexpr Wide kHalf = Wide{1} << 19;  // half of a tenth, in units of 2^-20 tenths
+  const Wide scaled = value * 10;
+  Wide tenths = scaled >> 20;
+  const Wide rest = scaled & ((kHalf << 1) - 1);
+  if (rest > kHalf || (rest == kHalf && (tenths & 1) != 0)) ++tenths;
+  std::string out = std::to_string(static_cast<std::uint64_t>(tenths / 10));
+  out += '.';
+  out += static_cast<char>('0' + static_cast<int>(tenths % 10));
+  return out;
 }
 
 SetupScreen::SetupScreen(ScreenView& view, RunStarter start)
