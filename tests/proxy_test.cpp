@@ -260,6 +260,7 @@ struct Challenge {
   BOOL set_ok;
   BOOL from_server = FALSE;  // not the proxy's answer to CONNECT
   BOOL proxied = TRUE;       // sent where the proxy variables send it through a proxy
+  BOOL option_known = TRUE;  // WinHTTP tells the answer to CONNECT apart
 };
 
 struct FakeWinHttp {
@@ -296,7 +297,9 @@ BOOL WINAPI fake_set_option(HINTERNET, DWORD option, LPVOID buffer, DWORD length
 }
 
 BOOL WINAPI fake_query_option(HINTERNET, DWORD option, LPVOID buffer, LPDWORD length) {
-  if (option != WINHTTP_OPTION_IS_PROXY_CONNECT_RESPONSE || *length != sizeof(BOOL)) return FALSE;
+  if (option != WINHTTP_OPTION_IS_PROXY_CONNECT_RESPONSE || *length != sizeof(BOOL) ||
+      !fake.given.option_known)
+    return FALSE;
   *static_cast<BOOL*>(buffer) = !fake.given.from_server;
   return TRUE;
 }
@@ -334,6 +337,9 @@ TEST(ProxyAuth, WinHttpCalls) {
       // tunnel, or not sent through the variable's proxy at all.
       {{kAllOffered, kProxy, TRUE, TRUE, TRUE}, 0, std::nullopt, 0, none, none, false},
       {{kAllOffered, kProxy, TRUE, TRUE, FALSE, FALSE}, 0, std::nullopt, 0, none, none, false},
+      // Through the proxy, on a WinHTTP that cannot tell CONNECT's answer apart.
+      {{kAllOffered, kProxy, TRUE, TRUE, FALSE, TRUE, FALSE}, 0, ProxyAuthScheme::kNegotiate,
+       WINHTTP_AUTH_SCHEME_NEGOTIATE, none, none, true},
       {{WINHTTP_AUTH_SCHEME_DIGEST | WINHTTP_AUTH_SCHEME_PASSPORT, kProxy, TRUE, TRUE}, 0,
        std::nullopt, 0, none, none, false},
       {{kAllOffered, WINHTTP_AUTH_TARGET_SERVER, TRUE, TRUE}, 0, std::nullopt, 0, none, none,

@@ -30,12 +30,16 @@ std::optional<ProxyAuthAnswer> answer_proxy_challenge(
   DWORD first = 0;
   DWORD target = 0;
   if (!calls.query_schemes(request, &supported, &first, &target)) return std::nullopt;
+  // Every request is HTTPS, so the proxy's own 407 is its answer to CONNECT.
+  // A WinHTTP that does not know the option (older Windows 10 builds) cannot
+  // tell; there a proxied request's 407 is taken as the proxy's, as before,
+  // rather than leaving every authenticating proxy unanswered.
   BOOL tunnel = FALSE;
   DWORD size = sizeof(tunnel);
   const bool from_proxy =
       proxied && target == WINHTTP_AUTH_TARGET_PROXY &&
-      calls.query_option(request, WINHTTP_OPTION_IS_PROXY_CONNECT_RESPONSE, &tunnel, &size) &&
-      tunnel;
+      (!calls.query_option(request, WINHTTP_OPTION_IS_PROXY_CONNECT_RESPONSE, &tunnel, &size) ||
+       tunnel);
   ProxyAuthSchemes offered = 0;
   for (const auto& s : kSchemes)
     if (supported & s.winhttp) offered |= bit(s.ours);
