@@ -13,6 +13,7 @@
 #include <delayimp.h>  // needs the Windows types first
 // clang-format on
 
+#include <cwchar>
 #include <initializer_list>
 
 namespace nuvo::win32 {
@@ -33,23 +34,13 @@ HMODULE load_from_system_directory(const wchar_t* name) {
 // Loaded here from the system directory along with the DLL that needs them,
 // they are already in the process when it asks by name.
 struct Companions {
-  const char* dll;
+  const wchar_t* dll;
   std::initializer_list<const wchar_t*> loads;
 };
 constexpr Companions kCompanions[] = {
-    {"uxtheme.dll", {L"msimg32.dll"}},
-    {"winhttp.dll", {L"bcrypt.dll", L"crypt32.dll", L"secur32.dll"}},
+    {L"uxtheme.dll", {L"msimg32.dll"}},
+    {L"winhttp.dll", {L"bcrypt.dll", L"crypt32.dll", L"secur32.dll"}},
 };
-
-bool same_ascii_name(const char* a, const char* b) {
-  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-    const auto lower = [](char c) {
-      return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (lower(*a) != lower(*b)) return false;
-  }
-  return *a == *b;
-}
 
 // The delay-load helper would call LoadLibraryA with the bare name. This loads
 // the same name from the system directory alone (the manifest's side-by-side
@@ -73,7 +64,7 @@ FARPROC WINAPI delay_load_hook(unsigned notification, PDelayLoadInfo info) {
   const HMODULE module = load_from_system_directory(name);
   if (module != nullptr) {
     for (const Companions& c : kCompanions) {
-      if (!same_ascii_name(c.dll, info->szDll)) continue;
+      if (_wcsicmp(c.dll, name) != 0) continue;
       for (const wchar_t* companion : c.loads) load_from_system_directory(companion);
     }
   }
