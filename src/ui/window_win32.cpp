@@ -210,7 +210,16 @@ bool create_controls(HWND window, WindowState& state) {
   return true;
 }
 
-void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame);
+void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame) {
+  const HBRUSH brush = CreateSolidBrush(colour);
+  if (brush == nullptr) return;
+  if (frame) {
+    FrameRect(dc, &rect, brush);
+  } else {
+    FillRect(dc, &rect, brush);
+  }
+  DeleteObject(brush);
+}
 
 // With high contrast on, a frame around the progress bar, whose empty part
 // has the window's colour.
@@ -239,17 +248,6 @@ void paint_icon(HWND window, const WindowState& state) {
   }
   frame_progress(window, dc, state);
   EndPaint(window, &paint);
-}
-
-void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame) {
-  const HBRUSH brush = CreateSolidBrush(colour);
-  if (brush == nullptr) return;
-  if (frame) {
-    FrameRect(dc, &rect, brush);
-  } else {
-    FillRect(dc, &rect, brush);
-  }
-  DeleteObject(brush);
 }
 
 void paint_button(const DRAWITEMSTRUCT& item, const Palette& p) {
