@@ -4,6 +4,8 @@
 // set): {"args": [arguments after the program name], "cwd": working directory,
 // "program": the program name as started, "self": the program's own path},
 // all UTF-8. Then sleeps NUVO_TEST_INSTALLER_SLEEP_MS milliseconds (when set)
+// and, while the file NUVO_TEST_INSTALLER_HOLD_FILE names exists (at most two
+// minutes), goes on waiting, so that a test decides when it ends;
 // and exits with NUVO_TEST_INSTALLER_EXIT (unsigned decimal, default 0), or
 // with the number in the file NUVO_TEST_INSTALLER_EXIT_FILE names, so that
 // one window can see several outcomes in a row. On
@@ -145,6 +147,14 @@ int main(int argc, char** argv) {
   }
   if (const auto ms = env("NUVO_TEST_INSTALLER_SLEEP_MS"))
     pause_ms(std::strtoul(ms->c_str(), nullptr, 10));
+  if (const auto hold = env("NUVO_TEST_INSTALLER_HOLD_FILE")) {
+    for (int i = 0; i < 2400; ++i) {
+      FILE* f = std::fopen(hold->c_str(), "r");
+      if (f == nullptr) break;
+      std::fclose(f);
+      pause_ms(50);
+    }
+  }
   std::uint32_t code = 0;
   if (const auto exit = env("NUVO_TEST_INSTALLER_EXIT"))
     code = static_cast<std::uint32_t>(std::strtoull(exit->c_str(), nullptr, 10));

@@ -45,11 +45,18 @@ std::string narrow(const std::wstring& w) {
   return out;
 }
 
+// The text the system keeps for the window, read without a message: the
+// window's thread does not get to run its timer between two reads.
 std::wstring text_of(HWND h) {
-  const auto n = SendMessageW(h, WM_GETTEXTLENGTH, 0, 0);
-  std::wstring text(static_cast<std::size_t>(n) + 1, L'\0');
-  SendMessageW(h, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-  text.resize(wcslen(text.c_str()));
+  wchar_t text[4096] = {};
+  InternalGetWindowText(h, text, 4096);
+  return text;
+}
+
+// An edit control keeps its text to itself: only its window procedure can say.
+std::wstring edit_text_of(HWND h) {
+  wchar_t text[4096] = {};
+  SendMessageW(h, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text));
   return text;
 }
 
@@ -73,7 +80,9 @@ nlohmann::json rect_json(const RECT& r) {
   return {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
-nlohmann::json dump(HWND window) {
+// One reading of the window. What needs no message comes first, all of it
+// before the window's thread can run again; the replies to messages after.
+nlohmann::json read_window(HWND window) {
   RECT client{};
   GetClientRect(window, &client);
   RECT outer{};
@@ -86,29 +95,46 @@ nlohmann::json dump(HWND window) {
                       {"window", rect_json(outer)},
                       {"style", GetWindowLongW(window, GWL_STYLE)},
                       {"ex_style", GetWindowLongW(window, GWL_EXSTYLE)},
-                      {"user_reply", SendMessageW(window, WM_USER, 0, 0)},
                       {"focus_id", gui.hwndFocus ? GetDlgCtrlID(gui.hwndFocus) : -1},
                       {"focus_class", gui.hwndFocus ? narrow(class_of(gui.hwndFocus)) : ""}};
   nlohmann::json children = nlohmann::json::array();
+  HWND progress = nullptr;
   for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
     RECT r{};
     GetWindowRect(c, &r);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-    nlohmann::json child = {{"class", narrow(class_of(c))},
-                            {"id", GetDlgCtrlID(c)},
-                            {"style", static_cast<std::uint32_t>(GetWindowLongW(c, GWL_STYLE))},
-                            {"text", narrow(text_of(c))},
-                            {"rect", rect_json(r)},
-                            {"enabled", IsWindowEnabled(c) != FALSE}};
-    if (class_of(c) == PROGRESS_CLASSW) {
-      j["progress"] = {{"min", SendMessageW(c, PBM_GETRANGE, TRUE, 0)},
-                       {"max", SendMessageW(c, PBM_GETRANGE, FALSE, 0)},
-                       {"pos", SendMessageW(c, PBM_GETPOS, 0, 0)}};
-    }
-    children.push_back(child);
+    children.push_back({{"class", narrow(class_of(c))},
+                        {"id", GetDlgCtrlID(c)},
+                        {"style", static_cast<std::uint32_t>(GetWindowLongW(c, GWL_STYLE))},
+                        {"text", narrow(text_of(c))},
+                        {"rect", rect_json(r)},
+                        {"enabled", IsWindowEnabled(c) != FALSE}});
+    if (class_of(c) == PROGRESS_CLASSW) progress = c;
+  }
+  std::size_t i = 0;
+  for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT), ++i) {
+    if (class_of(c) == WC_EDITW) children[i]["text"] = narrow(edit_text_of(c));
   }
   j["children"] = children;
+  j["user_reply"] = SendMessageW(window, WM_USER, 0, 0);
+  if (progress != nullptr) {
+    j["progress"] = {{"min", SendMessageW(progress, PBM_GETRANGE, TRUE, 0)},
+                     {"max", SendMessageW(progress, PBM_GETRANGE, FALSE, 0)},
+                     {"pos", SendMessageW(progress, PBM_GETPOS, 0, 0)}};
+  }
   return j;
+}
+
+// A reading that belongs to one screen: the window updates on its timer while
+// we read, so read until two readings in a row agree.
+nlohmann::json dump(HWND window) {
+  nlohmann::json last = read_window(window);
+  for (int i = 0; i < 50; ++i) {
+    nlohmann::json next = read_window(window);
+    if (next == last) break;
+    last = std::move(next);
+  }
+  return last;
 }
 
 // The client area as the screen shows it, as a 24-bit bottom-up BMP.
@@ -223,7 +249,7 @@ int main(int argc, char** argv) {
     const HWND button = GetDlgItem(window, std::atoi(argv[2]));
     if (button == nullptr) return 1;
     SendMessageW(button, BM_CLICK, 0, 0);
-    print(dump(window));
+    print(read_window(window));  // at once: the screen the press left
   } else if (command == "key" && argc > 2) {
     GUITHREADINFO gui{};
     gui.cbSize = sizeof(gui);

@@ -158,15 +158,22 @@ class SetupWindow(unittest.TestCase):
     def test_ready_screen_at_144_dpi(self):
         self.check_ready_layout(144)
 
-    def installer_env(self, exit_code=0, sleep_ms=1500):
+    def installer_env(self, exit_code=0, sleep_ms=1500, hold=False):
+        """The test installer's settings; with `hold`, it runs until the test
+        removes `self.hold`."""
         tmp = harness.scratch_dir(EXE, "nuvo-window-")
         self.addCleanup(shutil.rmtree, tmp, True)
         self.record = tmp / "record.jsonl"
         self.exit_file = tmp / "exit.txt"
         self.exit_file.write_text(str(exit_code))
-        return {"NUVO_TEST_INSTALLER_RECORD": harness.native_path(EXE, self.record),
-                "NUVO_TEST_INSTALLER_EXIT_FILE": harness.native_path(EXE, self.exit_file),
-                "NUVO_TEST_INSTALLER_SLEEP_MS": str(sleep_ms)}
+        env = {"NUVO_TEST_INSTALLER_RECORD": harness.native_path(EXE, self.record),
+               "NUVO_TEST_INSTALLER_EXIT_FILE": harness.native_path(EXE, self.exit_file),
+               "NUVO_TEST_INSTALLER_SLEEP_MS": str(sleep_ms)}
+        if hold:
+            self.hold = tmp / "hold"
+            self.hold.touch()
+            env["NUVO_TEST_INSTALLER_HOLD_FILE"] = harness.native_path(EXE, self.hold)
+        return env
 
     def fresh_cache(self):
         shutil.rmtree(CACHE, ignore_errors=True)
@@ -248,11 +255,14 @@ class SetupWindow(unittest.TestCase):
         padded, signature = padded_installer(SHOTS)
         self.addCleanup(padded.unlink)
         self.server.load(scenario(drip=0, installer_file=padded, signature=signature))
-        w = self.open(env=self.installer_env(sleep_ms=800))
+        w = self.open(env=self.installer_env(sleep_ms=0, hold=True))
         w.driver("click", "1001")
-        seen, headings = self.follow(w, "install-144dpi",
+        seen, _ = self.follow(w, "install-144dpi",
+                              lambda s: s["children"][HEADING]["text"] == "Открываем мастер установки…")
+        self.hold.unlink()
+        rest, headings = self.follow(w, "install-144dpi-end",
                                      lambda s: s["children"][HEADING]["text"] == INSTALLED[0])
-        self.assertIn("Открываем мастер установки…", headings)
+        seen += rest
         verifying = [s for s in seen if s["children"][HEADING]["text"] == "Проверяем цифровую подпись…"]
         self.assertTrue(verifying, headings)
         self.assertEqual(verifying[0]["children"][DETAIL]["text"],
@@ -289,7 +299,7 @@ class SetupWindow(unittest.TestCase):
         # Cancel and close while the installer runs: refused on screen; the
         # window waits for the installer.
         self.server.load(scenario(drip=0))
-        w = self.open(env=self.installer_env(sleep_ms=4000))
+        w = self.open(env=self.installer_env(sleep_ms=0, hold=True))
         w.driver("click", "1001")
         self.follow(w, "wizard", lambda s: s["children"][HEADING]["text"] == "Открываем мастер установки…")
         w.driver("click", "1002")
@@ -299,6 +309,7 @@ class SetupWindow(unittest.TestCase):
         self.assertEqual(state["children"][HEADING]["text"], "Завершите открытый мастер установки")
         self.assertEqual(buttons(state), [("Установка…", False), ("Закрыть", False)])
         w.shot("wizard-still-open")
+        self.hold.unlink()
         self.assertEqual(w.exit_code(timeout=60), 0)
         self.assertEqual(len(self.record.read_text().splitlines()), 1)
 
