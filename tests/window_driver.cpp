@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -99,22 +100,22 @@ nlohmann::json read_window(HWND window) {
                       {"focus_class", gui.hwndFocus ? narrow(class_of(gui.hwndFocus)) : ""}};
   nlohmann::json children = nlohmann::json::array();
   HWND progress = nullptr;
+  std::vector<std::pair<std::size_t, HWND>> edits;
   for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
     RECT r{};
     GetWindowRect(c, &r);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
-    children.push_back({{"class", narrow(class_of(c))},
+    const std::wstring kind = class_of(c);
+    if (kind == PROGRESS_CLASSW) progress = c;
+    if (kind == WC_EDITW) edits.emplace_back(children.size(), c);
+    children.push_back({{"class", narrow(kind)},
                         {"id", GetDlgCtrlID(c)},
                         {"style", static_cast<std::uint32_t>(GetWindowLongW(c, GWL_STYLE))},
                         {"text", narrow(text_of(c))},
                         {"rect", rect_json(r)},
                         {"enabled", IsWindowEnabled(c) != FALSE}});
-    if (class_of(c) == PROGRESS_CLASSW) progress = c;
   }
-  std::size_t i = 0;
-  for (HWND c = GetWindow(window, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT), ++i) {
-    if (class_of(c) == WC_EDITW) children[i]["text"] = narrow(edit_text_of(c));
-  }
+  for (const auto& [i, edit] : edits) children[i]["text"] = narrow(edit_text_of(edit));
   j["children"] = children;
   j["user_reply"] = SendMessageW(window, WM_USER, 0, 0);
   if (progress != nullptr) {
