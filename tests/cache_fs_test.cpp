@@ -407,6 +407,22 @@ TEST(CacheFs, RefusesUnsafeObjects) {
        misconfigured},
       {"a root named on the command line: a link at the profile folder",
        [](const ScratchDir&) { return walk_past_link(kProfile, true); }, misconfigured},
+      // A new user: the data folder the default root trusts is not there yet.
+      {"default root: the user's data folder does not exist yet",
+       [](const ScratchDir& s) {
+         const CacheRoot root = cache_root_in(s.file("home/u/.cache"));
+         auto lock = open_cache(os_cache_fs(), cache_walk(root.path, root.trusted));
+         EXPECT_TRUE(fs::is_regular_file(join_path(root.path, "download.lock")));
+         return kind_of(lock);
+       },
+       std::nullopt},
+      {"default root: a plain file where the user's data folder goes",
+       [](const ScratchDir& s) {
+         s.write("home", "x");
+         const CacheRoot root = cache_root_in(s.file("home/u/.cache"));
+         return kind_of(open_cache(os_cache_fs(), cache_walk(root.path, root.trusted)));
+       },
+       storage},
 #ifndef _WIN32
       // Wine cannot create symbolic links, junctions or mount points; these
       // run on the native build only.

@@ -59,6 +59,9 @@ class FakeCacheFs final : public CacheFs {
     if (links.contains(path)) return fail(SetupErrorKind::ChannelMisconfigured);
     return CacheDirectory();
   }
+  SetupResult<void> create_trusted_directories(std::string_view path) override {
+    return enter("create_trusted", path);
+  }
   SetupResult<CacheFile> open_file_read(std::string_view path) override {
     if (auto r = enter("open", path); !r) return Failure{r.error()};
     if (!files.contains(std::string(path))) return storage("no such file");

@@ -3,13 +3,15 @@
 // end-to-end tests and the benchmark. It polls the queue as the window does.
 //
 //   worker_probe --cache-dir DIR [--deadline-s N] [--poll-ms N]
-//                [--cancel-on start|Resolving|Downloading|Verifying|Launching]
+//                [--cancel-on start|stdin|Resolving|Downloading|Verifying|Launching]
 //                [--cancel-after-ms N]
 //
 // --cancel-on cancels, as the window's Cancel button does, N ms after the
-// first such event was seen ("Downloading": one with bytes kept). The last
+// first such event was seen ("Downloading": one with bytes kept), or after a
+// line arrives on standard input ("stdin": the test says when). The last
 // line sums up: the result, the time from the cancel to Finished, the
 // queue's high-water mark and the run's duration.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -107,6 +109,15 @@ int main(int argc, char** argv) {
 
   std::optional<Clock::time_point> cancel_at;
   if (cancel_on == "start") cancel_at = start + std::chrono::milliseconds(cancel_after_ms);
+  // Set once a line has been read; the reader is left blocked at exit when
+  // none comes.
+  static std::atomic<bool> told{false};
+  if (cancel_on == "stdin") {
+    std::thread([] {
+      char line[64];
+      if (std::fgets(line, sizeof line, stdin)) told.store(true);
+    }).detach();
+  }
   std::optional<Clock::time_point> cancelled_at;
   std::optional<Clock::time_point> finished_at;
   nlohmann::json result;
@@ -126,6 +137,7 @@ int main(int argc, char** argv) {
         cancel_at = Clock::now() + std::chrono::milliseconds(cancel_after_ms);
       continue;
     }
+    if (!cancel_at && told.load()) cancel_at = Clock::now() + std::chrono::milliseconds(cancel_after_ms);
     if (cancel_at && !cancelled_at && Clock::now() >= *cancel_at) {
       cancelled_at = Clock::now();
       print({{"event", "Cancel"},

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "platform/cache_fs.h"
 #include "platform/paths.h"
 
 namespace nuvo {
@@ -19,15 +18,21 @@ std::optional<CacheRoot> default_cache_root() {
   return cache_root_in(*folder);
 }
 
-std::vector<std::string> cache_walk(std::string_view root, std::string_view trusted) {
-  std::vector<std::string> walk = path_chain(root);
+CacheWalk cache_walk(std::string_view root, std::string_view trusted) {
+  CacheWalk walk{{}, path_chain(root)};
   if (trusted.empty()) return walk;
   const std::vector<std::string> above = path_chain(trusted);
-  if (above.empty() || above.size() >= walk.size() ||
-      !std::equal(above.begin(), above.end(), walk.begin()))
+  if (above.empty() || above.size() >= walk.directories.size() ||
+      !std::equal(above.begin(), above.end(), walk.directories.begin()))
     return walk;
-  walk.erase(walk.begin(), walk.begin() + static_cast<std::ptrdiff_t>(above.size()));
+  walk.directories.erase(walk.directories.begin(),
+                         walk.directories.begin() + static_cast<std::ptrdiff_t>(above.size()));
+  walk.trusted = above.back();
   return walk;
+}
+
+SetupResult<CacheLock> open_cache(CacheFs& fs, const CacheWalk& walk) {
+  return open_cache(fs, walk.directories, walk.trusted);
 }
 
 }  // namespace nuvo

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cache_fs.h"
+
 namespace nuvo {
 
 inline constexpr std::string_view kNoCacheRoot =
@@ -27,9 +29,18 @@ CacheRoot cache_root_in(std::string_view local_app_data);
 // where that is.
 std::optional<CacheRoot> default_cache_root();
 
-// The directories the careful walk opens and holds, from the top down to
-// `root`: those below `trusted` when it is one of the root's ancestors, else
-// every one from the drive root (the file-system root on POSIX).
-std::vector<std::string> cache_walk(std::string_view root, std::string_view trusted);
+// The careful walk of a cache root: the directories it opens and holds, from
+// the top down to the root, and the trusted folder above them, if any.
+struct CacheWalk {
+  std::string trusted;  // created as it is when missing, never walked; empty: none
+  std::vector<std::string> directories;
+};
+
+// Those below `trusted` when it is one of the root's ancestors, else every
+// directory from the drive root (the file-system root on POSIX).
+CacheWalk cache_walk(std::string_view root, std::string_view trusted);
+
+// The cache of that walk, held (open_cache).
+SetupResult<CacheLock> open_cache(CacheFs& fs, const CacheWalk& walk);
 
 }  // namespace nuvo

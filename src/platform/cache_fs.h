@@ -90,12 +90,15 @@ struct CacheLock {
 
 class CacheFs;
 
-// The careful walk: every directory of `walk` in order, outermost first,
-// created when missing and held, then download.lock in the last one, locked
-// without waiting. DownloadDirBusy while any other holder has it, in this
-// process or another; ChannelMisconfigured for an unsafe object on the way;
+// The careful walk: first `trusted`, the folder the walk begins below, is
+// created with its missing ancestors when it is not there (a new user's data
+// folder); then every directory of `walk` in order, outermost first, created
+// when missing and held, then download.lock in the last one, locked without
+// waiting. DownloadDirBusy while any other holder has it, in this process or
+// another; ChannelMisconfigured for an unsafe object on the way;
 // StorageFailed otherwise.
-SetupResult<CacheLock> open_cache(CacheFs& fs, const std::vector<std::string>& walk);
+SetupResult<CacheLock> open_cache(CacheFs& fs, const std::vector<std::string>& walk,
+                                  std::string_view trusted = {});
 
 // The whole walk of `root` over this system's files, from the drive root (the
 // file-system root on POSIX) down.
@@ -116,6 +119,11 @@ SetupResult<CacheDirectory> open_directory(std::string_view path);
 
 // Creates the directory when its metadata cannot be read, then opens it.
 SetupResult<CacheDirectory> ensure_directory(std::string_view path);
+
+// Creates `path` and whatever is missing above it as they are, links followed,
+// and nothing when it is a directory already: for the folder the system
+// vouches for, which the careful walk never enters.
+SetupResult<void> create_trusted_directories(std::string_view path);
 
 // An existing file, for reading. On Windows nobody may write, rename or delete
 // it while it is open; POSIX has no sharing modes to say so.
@@ -143,6 +151,7 @@ class CacheFs {
   virtual SetupResult<CacheFile> lock_file(std::string_view path) = 0;
   virtual SetupResult<void> check_not_link(std::string_view path) = 0;
   virtual SetupResult<CacheDirectory> ensure_directory(std::string_view path) = 0;
+  virtual SetupResult<void> create_trusted_directories(std::string_view path) = 0;
   virtual SetupResult<CacheFile> open_file_read(std::string_view path) = 0;
   virtual SetupResult<CacheFile> open_file_write(std::string_view path, bool append) = 0;
   virtual SetupResult<void> move_file(std::string_view from, std::string_view to) = 0;

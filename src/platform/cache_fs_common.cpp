@@ -57,8 +57,12 @@ std::vector<std::string> posix_path_chain(std::string_view path) {
   return chain("/", split(path, "/", false), '/');
 }
 
-SetupResult<CacheLock> open_cache(CacheFs& fs, const std::vector<std::string>& walk) {
+SetupResult<CacheLock> open_cache(CacheFs& fs, const std::vector<std::string>& walk,
+                                  std::string_view trusted) {
   if (walk.empty()) return fail(SetupErrorKind::ChannelMisconfigured, "no cache path to walk");
+  if (!trusted.empty()) {
+    if (auto made = fs.create_trusted_directories(trusted); !made) return Failure{made.error()};
+  }
   std::vector<CacheDirectory> dirs;
   for (const auto& path : walk) {
     auto dir = fs.ensure_directory(path);
@@ -107,6 +111,9 @@ class OsCacheFs final : public CacheFs {
   }
   SetupResult<CacheDirectory> ensure_directory(std::string_view path) override {
     return nuvo::ensure_directory(path);
+  }
+  SetupResult<void> create_trusted_directories(std::string_view path) override {
+    return nuvo::create_trusted_directories(path);
   }
   SetupResult<CacheFile> open_file_read(std::string_view path) override {
     return nuvo::open_file_read(path);

@@ -341,6 +341,22 @@ std::optional<std::uint64_t> file_size(std::string_view path) {
   return static_cast<std::uint64_t>(st.st_size);
 }
 
+SetupResult<void> create_trusted_directories(std::string_view path) {
+  const auto is_directory = [](const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  };
+  if (is_directory(std::string(path))) return {};
+  const auto chain = posix_path_chain(path);
+  if (chain.empty()) return storage("create", path, ENOENT);
+  for (const auto& step : chain) {
+    if (::mkdir(step.c_str(), kNewDirMode) != 0 && errno != EEXIST)
+      return storage("create", step, errno);
+  }
+  if (!is_directory(std::string(path))) return storage("create", path, ENOTDIR);
+  return {};
+}
+
 std::vector<std::string> path_chain(std::string_view path) { return posix_path_chain(path); }
 
 std::string join_path(std::string_view dir, std::string_view name) {

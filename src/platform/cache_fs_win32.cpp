@@ -245,6 +245,25 @@ std::optional<std::uint64_t> file_size(std::string_view path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+SetupResult<void> create_trusted_directories(std::string_view path) {
+  auto wide = wide_path(path);
+  if (!wide) return Failure{std::move(wide).error()};
+  const auto is_directory = [](const std::wstring& p) {
+    const DWORD attributes = GetFileAttributesW(p.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  };
+  if (is_directory(*wide)) return {};
+  for (const auto& step : windows_path_chain(path)) {
+    auto step_wide = wide_path(step);
+    if (!step_wide) return Failure{std::move(step_wide).error()};
+    if (is_directory(*step_wide)) continue;
+    if (!CreateDirectoryW(step_wide->c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+      return storage("create", step, GetLastError());
+  }
+  if (!is_directory(*wide)) return storage("create", path, ERROR_DIRECTORY);
+  return {};
+}
+
 std::vector<std::string> path_chain(std::string_view path) { return windows_path_chain(path); }
 
 std::string join_path(std::string_view dir, std::string_view name) {

@@ -145,6 +145,17 @@ class DownloadOnly(unittest.TestCase):
         self.assertReady(self.download(), "Resolving\nVerifying\nVerifying\nReady\n")
         self.assertEqual(len(self.installer_requests()), 1)
 
+    @unittest.skipIf(WINDOWS, "the Linux build's data folder comes from HOME")
+    def test_a_new_user_with_an_empty_home(self):
+        self.serve(full())
+        home = self.tmp / "home"
+        home.mkdir()
+        run = harness.run(EXE, "--download-only", env={"HOME": str(home), "XDG_CACHE_HOME": ""})
+        self.cache = home / ".cache" / "NuvoSetup" / "cache"
+        self.release = self.cache / RELEASE_DIR
+        self.assertReady(run)
+        self.assertEqual((self.cache / "download.lock").read_bytes(), b"")
+
     def test_resumption(self):
         half = SIZE // 2
         lm = "Tue, 01 Dec 2026 10:00:00 GMT"

@@ -240,7 +240,9 @@ def run(exe, *args, timeout=120, env=None, stdin=b"", cwd=None):
     """Runs exe with args and returns its exit code, output bytes and duration.
     The proxy variables of this environment are not passed on: the test
     network is reached directly unless `env` names a proxy. On timeout the
-    whole process group is killed and returncode is None."""
+    whole process group is killed and returncode is None. `stdin` may be a
+    function: it is called once the program runs, waits for what the test
+    needs to have seen, and returns the bytes to send."""
     full_env = {k: v for k, v in os.environ.items() if k not in PROXY_VARIABLES}
     full_env["WINEDEBUG"] = "-all"
     full_env.update(env or {})
@@ -249,6 +251,8 @@ def run(exe, *args, timeout=120, env=None, stdin=b"", cwd=None):
                             stderr=subprocess.PIPE, env=full_env, start_new_session=True,
                             cwd=cwd)
     try:
+        if callable(stdin):
+            stdin = stdin()
         out, err = proc.communicate(stdin, timeout=timeout)
         code = proc.returncode
     except subprocess.TimeoutExpired:

@@ -37,11 +37,19 @@ class Display:
     """Xvfb, and a wineserver whose programs draw on it."""
 
     def __init__(self):
-        self.number = 90 + os.getpid() % 9
-        self.xvfb = subprocess.Popen(["Xvfb", f":{self.number}", "-screen", "0", "1600x1000x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        time.sleep(1)
+        # Xvfb picks a free display and names it on the pipe once it accepts
+        # clients, so no test starts drawing before the server is there.
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                      "1600x1000x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end) as named:
+            number = named.readline().strip()
+        if not number.isdigit():
+            raise RuntimeError(f"Xvfb did not start (exit code {self.xvfb.wait()})")
+        self.number = int(number)
         os.environ["DISPLAY"] = f":{self.number}"
         self.restart_wine()
 
