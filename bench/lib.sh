@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # $work is the sourcing script's
 # What the benchmarks share: timing a command, the rows of bench/run's table,
 # and a 256 MiB release served by nginx over TLS on the test network's
 # release host. Sourced; needs $work.

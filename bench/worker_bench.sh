@@ -26,14 +26,16 @@ summary() {  # the probe's last line must say the installer completed
 }
 
 compare() {  # label, cache dir as the program names it, cache dir here, programs...
-  local label=$1 cache=$2 here=$3 setup=$4 probe=$5
+  local label=$1 cache=$2 here=$3 setup probe
+  read -r -a setup <<<"$4"  # "wine build/windows/NuvoSetup.exe": a command and its program
+  read -r -a probe <<<"$5"
   local ours=() theirs=() mem_ours=0 mem_theirs=0 high=0 s m
   for ((i = 0; i < runs; i++)); do
     rm -rf "$here"
-    measure $setup --download-only --cache-dir "$cache" >"$work/m"; read -r s m <"$work/m"
+    measure "${setup[@]}" --download-only --cache-dir "$cache" >"$work/m"; read -r s m <"$work/m"
     theirs+=("$s"); mem_theirs=$m
     rm -rf "$here"
-    measure $probe --cache-dir "$cache" --poll-ms 5 >"$work/m"; read -r s m <"$work/m"
+    measure "${probe[@]}" --cache-dir "$cache" --poll-ms 5 >"$work/m"; read -r s m <"$work/m"
     ours+=("$s"); mem_ours=$m
     h=$(summary); ((h > high)) && high=$h
   done
@@ -48,7 +50,7 @@ compare() {  # label, cache dir as the program names it, cache dir here, program
   fi
   # The queue as the window sees it, read every 100 ms.
   rm -rf "$here"
-  measure $probe --cache-dir "$cache" --poll-ms 100 >"$work/m"
+  measure "${probe[@]}" --cache-dir "$cache" --poll-ms 100 >"$work/m"
   row "worker queue high-water, $label, 5 / 100 ms poll" "$high / $(summary) events" "-" "-" "-" "-"
 }
 
