@@ -39,10 +39,14 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_library(nuvo_os INTERFACE)
 if(WIN32)
   # At start-up the executables import only KnownDLLs (kernel32, user32, gdi32,
-  # advapi32, msvcrt), which the loader never looks for beside the program.
-  # Every other DLL, the window's common controls and uxtheme included, is
-  # delay-loaded from the system directory (src/platform/dll_search_win32.cpp).
-  nuvo_delay_import(NUVO_DELAYED comctl32 uxtheme winhttp msi shell32 ole32 oleaut32)
+  # msvcrt), which the loader never looks for beside the program. Every other
+  # DLL, the window's common controls and uxtheme included, is delay-loaded
+  # from the system directory (src/platform/dll_search_win32.cpp). So is
+  # advapi32, a KnownDLL itself: the random source of libsodium calls its
+  # SystemFunction036, which Windows forwards to cryptbase.dll, not a KnownDLL,
+  # and a forwarder of a start-up import is bound before our first
+  # instruction, by the search that begins in the program's folder.
+  nuvo_delay_import(NUVO_DELAYED advapi32 comctl32 uxtheme winhttp msi shell32 ole32 oleaut32)
   target_link_libraries(nuvo_os INTERFACE ${NUVO_DELAYED} delayimp uuid gdi32 user32)
 else()
   # libcurl is loaded at run time (src/http/curl_api_posix.cpp): only its

@@ -634,6 +634,65 @@ TEST(CacheFs, WriteHandleKeepsTheFileInPlace) {
   EXPECT_EQ(kind_of(move_file(part, scratch.file("moved"))), SetupErrorKind::StorageFailed);
   EXPECT_TRUE(open_file_write(part, true));
 }
+
+// The walk holds every directory from the drive root down, and the release
+// directory, so that none is renamed, deleted or replaced under the run; the
+// run's own file work inside them goes on.
+TEST(CacheFs, DirectoryHandlesKeepTheWalkInPlace) {
+  ScratchDir scratch;
+  const std::string root = scratch.file("cache");
+  auto lock = open_cache(root);
+  ASSERT_TRUE(lock) << lock.error().detail;
+  auto paths = release_paths(os_cache_fs(), root, kVersion, kUrl, kSignature);
+  ASSERT_TRUE(paths) << paths.error().detail;
+  const std::string release = join_path(root, release_dir_name(kVersion, kUrl, kSignature));
+  const std::string resume_tmp = join_path(release, "resume.tmp");
+  const auto write = [](const std::string& path, std::string_view text) -> SetupResult<void> {
+    auto file = open_file_write(path, false);
+    if (!file) return Failure{file.error()};
+    return file->write_all(bytes(text));
+  };
+  const auto refused = [](const SetupResult<void>& r) {
+    return !r && r.error().detail.ends_with("(os error 32)");  // ERROR_SHARING_VIOLATION
+  };
+  const struct {
+    const char* name;
+    std::function<SetupResult<void>()> run;
+    bool allowed;
+  } cases[] = {
+      {"rename the release directory", [&] { return move_file(release, release + "-x"); }, false},
+      {"rename the cache root", [&] { return move_file(root, root + "-x"); }, false},
+      {"rename the folder above it",
+       [&] { return move_file(scratch.path(), scratch.path() + "-x"); }, false},
+      {"create installer.part", [&] { return write(paths->part, "bytes"); }, true},
+      {"write resume.tmp", [&] { return write(resume_tmp, "{}"); }, true},
+      {"move resume.tmp to resume.json", [&] { return move_file(resume_tmp, paths->state); }, true},
+      {"move resume.tmp over resume.json",
+       [&] {
+         if (auto r = write(resume_tmp, "{\"total\":5}"); !r) return r;
+         return move_file(resume_tmp, paths->state);
+       },
+       true},
+      {"move installer.part to NuvoInstaller.exe",
+       [&] { return move_file(paths->part, paths->installer); }, true},
+      {"delete resume.json", [&] { return delete_file(paths->state); }, true},
+  };
+  for (const auto& c : cases) {
+    const auto r = c.run();
+    if (c.allowed) {
+      EXPECT_TRUE(r) << c.name << ": " << r.error().detail;
+    } else {
+      EXPECT_TRUE(refused(r)) << c.name << ": " << (r ? "done" : r.error().detail);
+    }
+  }
+  EXPECT_EQ(slurp(paths->installer), "bytes");
+
+  // Let go, the directories are anyone's again.
+  paths->dir = CacheDirectory();
+  close_cache(*lock);
+  EXPECT_TRUE(move_file(release, release + "-x"));
+  EXPECT_TRUE(move_file(root, root + "-x"));
+}
 #endif
 
 // ---- Release directories -----------------------------------------------

@@ -3,15 +3,19 @@
 //
 //   launch_probe [--com-mta] <path>
 //
-// Prints one line: "completed", "cancelled" or "failed <text>". --com-mta
-// (Windows) first joins the thread to the multithreaded apartment, so that
-// the launch finds COM in the other threading model.
+// Holds <path> open as the package run holds the verified installer (the
+// cache's careful open for reading), launches it and prints one line:
+// "completed", "cancelled" or "failed <text>"; exit code 1 with a line on
+// standard error when the file cannot be held. --com-mta (Windows) first
+// joins the thread to the multithreaded apartment, so that the launch finds
+// COM in the other threading model.
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "install/launch.h"
+#include "platform/cache_fs.h"
 #include "platform/console.h"
 
 #ifdef _WIN32
@@ -62,8 +66,13 @@ int main(int argc, char** argv) {
 #endif
   }
 
+  const auto installer = nuvo::open_file_read(args[i]);
+  if (!installer) {
+    nuvo::write_std(nuvo::StdStream::Err, "cannot hold " + installer.error().detail + "\n");
+    return 1;
+  }
   auto launcher = nuvo::system_installer_launcher();
-  const nuvo::InstallResult result = nuvo::launch_and_wait(args[i], *launcher);
+  const nuvo::InstallResult result = nuvo::launch_and_wait(installer->handle(), *launcher);
   std::string line;
   if (const auto* text = std::get_if<std::string>(&result)) {
     line = "failed " + *text;

@@ -20,7 +20,6 @@
 namespace nuvo {
 namespace {
 
-const std::string kPath = "C:\\Cache\\1f3a\\NuvoInstaller.exe";
 const std::string kCanonical = "\\\\?\\C:\\Cache\\1f3a\\NuvoInstaller.exe";
 
 // What each OS call answers.
@@ -58,11 +57,11 @@ class ScriptedProcess final : public InstallerProcess {
 
 class ScriptedLauncher final : public InstallerLauncher {
  public:
-  explicit ScriptedLauncher(Script s) : s_(std::move(s)) {}
+  ScriptedLauncher(Script s, const FileHandle& held) : s_(std::move(s)), held_(held) {}
   std::vector<std::string> calls;
 
-  Result<std::string, OsError> canonical_path(std::string_view path) override {
-    calls.push_back("canonical " + std::string(path));
+  Result<std::string, OsError> canonical_path(const FileHandle& file) override {
+    calls.push_back(&file == &held_ ? "canonical of the held file" : "canonical of another");
     if (s_.canonical_error) return Failure{*s_.canonical_error};
     return s_.canonical;
   }
@@ -88,10 +87,11 @@ class ScriptedLauncher final : public InstallerLauncher {
 
  private:
   Script s_;
+  const FileHandle& held_;
 };
 
 TEST(Launch, EveryEnding) {
-  const std::string canon = "canonical " + kPath;
+  const std::string canon = "canonical of the held file";
   // The shell is given the path without the "\\?\" prefix whenever it can be.
   const auto ran_in = [&](const std::string& file, const std::string& directory) {
     const std::string start_in = "start " + file + " in " + directory;
@@ -178,8 +178,9 @@ TEST(Launch, EveryEnding) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedLauncher launcher(c.script);
-    EXPECT_EQ(launch_and_wait(kPath, launcher), c.expected);
+    const FileHandle installer;
+    ScriptedLauncher launcher(c.script, installer);
+    EXPECT_EQ(launch_and_wait(installer, launcher), c.expected);
     EXPECT_EQ(launcher.calls, c.calls);
   }
 }

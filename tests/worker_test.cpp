@@ -74,8 +74,8 @@ struct WorkerFixture {
       during_guard();
       return guard_result;
     };
-    s.launch = [this](std::string_view path) {
-      launched.emplace_back(path);
+    s.launch = [this](const VerifiedPackage& package) {
+      launched.emplace_back(package.installer_path);
       during_launch();
       return launch_result;
     };

@@ -132,8 +132,8 @@ std::string parent_directory(std::string_view path) {
   return std::string(head);
 }
 
-InstallResult launch_and_wait(std::string_view installer_path, InstallerLauncher& launcher) {
-  const auto canonical = launcher.canonical_path(installer_path);
+InstallResult launch_and_wait(const FileHandle& installer, InstallerLauncher& launcher) {
+  const auto canonical = launcher.canonical_path(installer);
   if (!canonical) return fill(kOpenFailed, canonical.error().display());
   const std::string file = shell_path(*canonical);
   const std::string directory = shell_path(parent_directory(*canonical));

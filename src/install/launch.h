@@ -22,7 +22,9 @@ std::string windows_error_text(std::string_view description, std::uint32_t code)
 // Where the installer runs: the directory of `path`, or `path` itself.
 std::string parent_directory(std::string_view path);
 
-// Blocks until the installer has ended; no time limit, no cancellation.
-InstallResult launch_and_wait(std::string_view installer_path, InstallerLauncher& launcher);
+// Starts the installer that `installer` holds open, as it was verified, by
+// the name the file system gives that handle. Blocks until the installer has
+// ended; no time limit, no cancellation.
+InstallResult launch_and_wait(const FileHandle& installer, InstallerLauncher& launcher);
 
 }  // namespace nuvo

@@ -186,7 +186,14 @@ SetupResult<CacheDirectory> open_directory(std::string_view path) {
   auto wide = wide_path(path);
   if (!wide) return Failure{std::move(wide).error()};
   if (auto r = check_not_link_wide(*wide, path); !r) return Failure{r.error()};
-  auto h = create_file(*wide, path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ, OPEN_EXISTING,
+  // Sharing binds only handles that may read, write, run or delete; one that
+  // reads attributes alone takes no part in it. Listing counts as reading,
+  // and without delete sharing no one else can open the directory to rename
+  // or delete it while the walk holds it. Write sharing stays, because a
+  // rename into a directory opens that directory to add a file: that is how
+  // installer.part and resume.tmp take their final names.
+  auto h = create_file(*wide, path, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
   if (!h) return Failure{std::move(h).error()};
   if (auto r = check_not_link_wide(*wide, path); !r) return Failure{r.error()};

@@ -7,7 +7,12 @@
 // KnownDLLs at start-up, and everything else (the common controls, uxtheme,
 // WinHTTP, Windows Installer, shell and COM) is delay-loaded: after
 // restrict_dll_search() has run, and through the hook below, from the system
-// directory by name.
+// directory by name. A function a KnownDLL only forwards to another DLL
+// counts as that DLL's: the loader binds the forwarder with the start-up
+// imports, by the same search. So advapi32 is delay-loaded too, for
+// libsodium's random source, SystemFunction036, which Windows forwards to
+// cryptbase.dll; resolved at its first call, the forwarder is loaded from the
+// system directory like the DLL that names it.
 // clang-format off
 #include "platform/win32_support.h"
 #include <delayimp.h>  // needs the Windows types first

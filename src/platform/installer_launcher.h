@@ -33,8 +33,10 @@ struct ShellLaunch {
 class InstallerLauncher {
  public:
   virtual ~InstallerLauncher() = default;
-  // The file system's own full name for the file (on Windows the "\\?\" form).
-  virtual Result<std::string, OsError> canonical_path(std::string_view path) = 0;
+  // The file system's own full name for the open file (on Windows the "\\?\"
+  // form), asked of the handle itself: a name looked up again could lead
+  // elsewhere by now.
+  virtual Result<std::string, OsError> canonical_path(const FileHandle& file) = 0;
   // CoInitializeEx as a single-threaded apartment without OLE1 DDE; the HRESULT.
   virtual std::int32_t initialize_com() = 0;
   virtual void uninitialize_com() = 0;

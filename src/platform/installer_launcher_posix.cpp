@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/installer_launcher.h"
@@ -82,12 +81,25 @@ void make_runnable(const std::string& program) {
 
 class PosixInstallerLauncher final : public InstallerLauncher {
  public:
-  Result<std::string, OsError> canonical_path(std::string_view path) override {
-    char* resolved = ::realpath(std::string(path).c_str(), nullptr);
-    if (resolved == nullptr) return Failure{last_os_error()};
-    std::string out(resolved);
-    std::free(resolved);
-    return out;
+  // The name Linux keeps for the open file; POSIX has no sharing modes to
+  // keep it there, so the name must still lead to the very file, not to a
+  // link or another file put in its place.
+  Result<std::string, OsError> canonical_path(const FileHandle& file) override {
+    const int fd = static_cast<int>(file.get());
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    std::string name(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(link.c_str(), name.data(), name.size());
+    if (n < 0) return Failure{last_os_error()};
+    if (static_cast<std::size_t>(n) == name.size())
+      return Failure{os_error_from_code(ENAMETOOLONG)};
+    name.resize(static_cast<std::size_t>(n));
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) != 0) return Failure{last_os_error()};
+    if (name.empty() || name.front() != '/' || ::lstat(name.c_str(), &named) != 0 ||
+        named.st_dev != held.st_dev || named.st_ino != held.st_ino)
+      return Failure{os_error_from_code(ENOENT)};
+    return name;
   }
 
   std::int32_t initialize_com() override { return 0; }

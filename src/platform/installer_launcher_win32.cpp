@@ -62,15 +62,10 @@ std::string com_error_description() {
 
 class ShellInstallerLauncher final : public InstallerLauncher {
  public:
-  Result<std::string, OsError> canonical_path(std::string_view path) override {
-    const auto wide = win32::widen(path);
-    if (!wide) return Failure{os_error_from_code(ERROR_INVALID_NAME)};
-    // No access rights: only the name is wanted, and the verified file stays
-    // open elsewhere with read-only sharing.
-    FileHandle file(win32::from_handle(
-        CreateFileW(wide->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
-    if (!file.valid()) return Failure{last_os_error()};
+  Result<std::string, OsError> canonical_path(const FileHandle& file) override {
+    // Asked of the verified file's own handle, held with read-only sharing
+    // since the check. An open by name could lead elsewhere by now: it would
+    // follow a reparse point set on the file since.
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
       const DWORD n = GetFinalPathNameByHandleW(win32::to_handle(file.get()), name.data(),

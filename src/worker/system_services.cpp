@@ -24,8 +24,8 @@ WorkerServices system_worker_services(std::optional<std::string> cache_root) {
   services.check_no_downgrade = [](std::string_view version) {
     return check_no_downgrade(version, *system_product_registry());
   };
-  services.launch = [](std::string_view path) {
-    return launch_and_wait(path, *system_installer_launcher());
+  services.launch = [](const VerifiedPackage& package) {
+    return launch_and_wait(package.installer.handle(), *system_installer_launcher());
   };
   services.now = [] { return WorkerServices::Clock::now(); };
   return services;

@@ -31,7 +31,7 @@ InstallResult run_steps(WorkerContext& context, const WorkerServices& services) 
 
   if (auto guard = services.check_no_downgrade(package->version); !guard)
     return std::move(guard).error();
-  return services.launch(package->installer_path);
+  return services.launch(*package);
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ struct WorkerServices {
   // The channel client with the cache root in it, or the text to show.
   std::function<Result<ChannelClient, std::string>()> make_client;
   std::function<Result<void, std::string>(std::string_view version)> check_no_downgrade;
-  std::function<InstallResult(std::string_view installer_path)> launch;
+  std::function<InstallResult(const VerifiedPackage& package)> launch;
   std::function<Clock::time_point()> now;
   PackageOptions package;
 };

@@ -328,6 +328,51 @@ class DownloadOnly(unittest.TestCase):
                     self.assertEqual((self.release / "installer.part").read_bytes(), PAYLOAD)
                     self.assertFalse((self.release / "NuvoInstaller.exe").exists())
 
+    @unittest.skipUnless(WINDOWS, "sharing modes are Windows'")
+    def test_held_cache_directories_cannot_be_moved(self):
+        """While a stalled run holds the cache, another program can rename
+        neither the release directory nor any folder above it; once the run
+        has ended, it can."""
+        mover = EXE.parent / "tests" / "move_probe.exe"
+
+        def move(path, to):
+            run = harness.run(mover, native_path(path), native_path(to))
+            self.assertEqual(run.returncode, 0, run.stderr)
+            return run.stdout.decode().strip()
+
+        stall_at = 200_000
+        self.serve(full(stall_after=stall_at))
+        held = subprocess.Popen(harness.command(EXE, "--download-only", "--cache-dir", native_path(self.cache)),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                env=dict(os.environ, WINEDEBUG="-all"), start_new_session=True)
+        folders = [self.release, self.cache, self.tmp, self.tmp.parent]
+        try:
+            # Stalled: the part is open in the release directory, and the
+            # server has sent all it ever will.
+            deadline = time.monotonic() + 60
+            while not ((self.release / "installer.part").exists() and
+                       [r.get("body_sent") for r in self.installer_requests()] == [stall_at]):
+                self.assertIsNone(held.poll(), "the download ended early")
+                self.assertLess(time.monotonic(), deadline, "the download never stalled")
+                time.sleep(0.05)
+            for folder in folders:
+                with self.subTest(held=folder.name):
+                    moved = move(folder, folder.with_name(folder.name + "-moved"))
+                    if moved == "moved":
+                        move(folder.with_name(folder.name + "-moved"), folder)
+                    self.assertEqual(moved, "refused 32")  # ERROR_SHARING_VIOLATION
+            self.assertIsNone(held.poll(), "the run let go before every folder was tried")
+        finally:
+            os.killpg(held.pid, signal.SIGKILL)
+            held.communicate()
+        # Not the shared folder of every test's scratch directory, which other
+        # runs may be using.
+        for folder in folders[:-1]:
+            with self.subTest(released=folder.name):
+                aside = folder.with_name(folder.name + "-moved")
+                self.assertEqual(move(folder, aside), "moved")
+                self.assertEqual(move(aside, folder), "moved")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -27,6 +27,18 @@ SIZE_LIMIT = 1024 * 1024
 # DLL search still starts in the program's folder: KnownDLLs only, which
 # Windows never looks for there.
 STARTUP_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "msvcrt.dll"}
+# Functions that a KnownDLL exports only as a forwarder to a DLL that is not
+# one: the loader binds the forwarder with the start-up imports, so it looks
+# for that DLL beside the program. ADVAPI32 forwards these to CRYPTBASE
+# (RtlGenRandom is SystemFunction036; RtlEncryptMemory and RtlDecryptMemory
+# are 040 and 041), and the CryptoAPI's entry points to CRYPTSP.
+KNOWN_FORWARDERS = {
+    **{("advapi32.dll", f"SystemFunction{n:03}"): "cryptbase.dll"
+       for n in (1, 2, 3, 4, 5, 28, 29, 34, 36, 40, 41)},
+    **{("advapi32.dll", name): "cryptsp.dll"
+       for name in ("CryptAcquireContextA", "CryptAcquireContextW", "CryptGenRandom",
+                    "CryptReleaseContext")},
+}
 # ASLR with high entropy, DEP, terminal-server aware.
 DLL_CHARACTERISTICS = 0x0020 | 0x0040 | 0x0100 | 0x8000
 RELOCS_STRIPPED = 0x0001
@@ -83,6 +95,31 @@ class Image:
                     start = self.offset(data_rva)
                     found.setdefault((kind, name), {})[language] = self.data[start:start + data_size]
         return found
+
+    def startup_imports(self):
+        """[(dll, [function, ...])] of the import table, which the loader binds
+        at start-up; a function imported by ordinal is named "#<ordinal>"."""
+        rva, size = self.directories[1]
+        out = []
+        if size == 0:
+            return out
+        at = self.offset(rva)
+        while any(self.data[at:at + 20]):
+            lookup, name, bound = struct.unpack_from("<I8xII", self.data, at)
+            thunk = self.offset(lookup or bound)
+            functions = []
+            while True:
+                entry, = struct.unpack_from("<Q", self.data, thunk)
+                if entry == 0:
+                    break
+                if entry & (1 << 63):
+                    functions.append(f"#{entry & 0xFFFF}")
+                else:
+                    functions.append(self.c_string((entry & 0x7FFFFFFF) + 2))  # after the hint
+                thunk += 8
+            out.append((self.c_string(name), functions))
+            at += 20
+        return out
 
     def imported_dlls(self):
         names = []
@@ -208,6 +245,22 @@ class Resources(unittest.TestCase):
                                  DLL_CHARACTERISTICS)
                 self.assertFalse(image.characteristics & RELOCS_STRIPPED)
                 self.assertGreater(image.directories[5][1], 0)   # base relocations
+
+    def test_no_startup_import_is_forwarded_outside_the_known_dlls(self):
+        for exe in (EXE, RELEASE_TOOL):
+            with self.subTest(exe=exe.name):
+                imports = Image(exe.read_bytes()).startup_imports()
+                for dll, functions in imports:
+                    print(f"{exe.name} imports at start-up from {dll}: {' '.join(functions)}",
+                          file=sys.stderr)
+                self.assertTrue(imports)
+                # An ordinal says nothing about what it forwards to.
+                self.assertEqual([(dll, f) for dll, functions in imports for f in functions
+                                  if f.startswith("#")], [])
+                forwarded = [f"{dll}!{f} (forwarded to {KNOWN_FORWARDERS[dll.lower(), f]})"
+                             for dll, functions in imports for f in functions
+                             if (dll.lower(), f) in KNOWN_FORWARDERS]
+                self.assertEqual(forwarded, [])
 
     def test_size_limit(self):
         self.assertLessEqual(len(self.bytes), SIZE_LIMIT)
