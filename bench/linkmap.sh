@@ -46,7 +46,9 @@ def add(size, path):
         name = f"{part}({member})"
     else:
         part = name = os.path.basename(path)
-    if part.endswith((".obj", ".res")) or part == "libnuvo.a":
+    if part.endswith(".ltrans.o"):   # what link-time optimisation made of our code
+        name = "our code, optimised at link time"
+    if part.endswith((".obj", ".res", ".ltrans.o")) or part == "libnuvo.a":
         part = "our code"
     by_part[part] += size
     by_object[name] += size

@@ -25,16 +25,7 @@ class Authenticode(unittest.TestCase):
     def setUpClass(cls):
         harness.warm_wine()
         cls.dir = Path(tempfile.mkdtemp(prefix="nuvo-authenticode-"))
-        d = cls.dir
-        (d / "password").write_text("pfx password\n")
-        subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
-                        "-keyout", d / "key.pem", "-out", d / "cert.pem",
-                        "-subj", "/CN=Nuvo test publisher",
-                        "-addext", "keyUsage=critical,digitalSignature",
-                        "-addext", "extendedKeyUsage=codeSigning"], check=True, capture_output=True)
-        subprocess.run(["openssl", "pkcs12", "-export", "-inkey", d / "key.pem", "-in", d / "cert.pem",
-                        "-out", d / "publisher.pfx", "-passout", f"file:{d / 'password'}"],
-                       check=True, capture_output=True)
+        harness.make_publisher_certificate(cls.dir)
 
     @classmethod
     def tearDownClass(cls):

@@ -260,3 +260,19 @@ def run(exe, *args, timeout=120, env=None, stdin=b"", cwd=None):
         out, err = proc.communicate()
         code = None
     return Run(code, out, err, time.monotonic() - start)
+
+
+def make_publisher_certificate(folder):
+    """A throwaway self-signed code-signing certificate in folder, as a
+    publisher's .pfx: returns (pfx, its password file, the certificate)."""
+    folder = Path(folder)
+    key, cert, pfx, password = (folder / n for n in ("key.pem", "cert.pem", "publisher.pfx",
+                                                     "password"))
+    password.write_text("pfx password\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                    "-keyout", key, "-out", cert, "-subj", "/CN=Nuvo test publisher",
+                    "-addext", "keyUsage=critical,digitalSignature",
+                    "-addext", "extendedKeyUsage=codeSigning"], check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-inkey", key, "-in", cert, "-out", pfx,
+                    "-passout", f"file:{password}"], check=True, capture_output=True)
+    return pfx, password, cert

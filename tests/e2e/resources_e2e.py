@@ -22,7 +22,7 @@ RELEASE_TOOL = Path(sys.argv.pop(1)).resolve() if len(sys.argv) > 1 else None
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_SIZES = [32, 16, 24, 48, 64, 256]
-SIZE_LIMIT = 1024 * 1024
+SIZE_LIMIT = 640 * 1024
 # What the loader resolves before the program's first instruction, while the
 # DLL search still starts in the program's folder: KnownDLLs only, which
 # Windows never looks for there.

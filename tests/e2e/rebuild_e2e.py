@@ -1,0 +1,110 @@
+#!/usr/bin/env python3
+"""The Windows images rebuild byte for byte: scripts/rebuild-check builds both
+programs again from this checkout, with this build's channel settings, in
+another folder at another time, and both must equal this build's, with no
+build path in them. The check takes a copy of NuvoSetup.exe signed with a
+test certificate back to the unsigned bytes and finds it identical, and
+names where a changed copy differs and both records when they differ.
+
+    rebuild_e2e.py <NuvoSetup.exe> <nuvo-release.exe> <release host> <asset hosts, comma-separated>
+                   <public key, base64>
+"""
+
+import base64
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+import harness
+
+if len(sys.argv) < 6:
+    sys.exit(__doc__)
+SETUP, TOOL = Path(sys.argv.pop(1)).resolve(), Path(sys.argv.pop(1)).resolve()
+RELEASE_HOST, ASSET_HOSTS, PUBLIC_KEY = sys.argv.pop(1), sys.argv.pop(1), sys.argv.pop(1)
+BUILD = SETUP.parent
+REPO = Path(__file__).resolve().parents[2]
+
+
+def first_section_offset(data):
+    """File offset of the first section's raw data (the code)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    optional_size = struct.unpack_from("<H", data, pe + 20)[0]
+    return struct.unpack_from("<I", data, pe + 24 + optional_size + 20)[0]
+
+
+class Rebuild(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = Path(tempfile.mkdtemp(prefix="nuvo-rebuild-"))
+        cls.rebuilt = cls.dir / "rebuilt"
+        (cls.dir / "publisher.pub").write_bytes(base64.b64decode(PUBLIC_KEY))
+        pfx, password, _ = harness.make_publisher_certificate(cls.dir)
+        cls.signed = cls.dir / "signed" / "NuvoSetup.exe"
+        cls.signed.parent.mkdir()
+        shutil.copyfile(SETUP, cls.signed)
+        subprocess.run([REPO / "scripts/sign-exe", cls.signed, pfx, password], check=True,
+                       capture_output=True)
+        # The one rebuild, in a folder of its own; the later checks reuse it.
+        cls.first = cls.check(cls.signed, BUILD / "buildinfo.txt")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    @classmethod
+    def check(cls, exe, record):
+        return subprocess.run(
+            [REPO / "scripts/rebuild-check", "--release-host", RELEASE_HOST,
+             "--asset-host", ASSET_HOSTS.replace(",", ";"), "--build-dir", cls.rebuilt,
+             "--buildinfo", record, exe, cls.dir / "publisher.pub"],
+            capture_output=True, text=True, timeout=1800)
+
+    def test_both_images_rebuild_byte_for_byte_without_build_paths(self):
+        self.assertEqual(self.first.returncode, 0, self.first.stdout + self.first.stderr)
+        for name in ("NuvoSetup.exe", "nuvo-release.exe"):
+            with self.subTest(name):
+                ours, again = (BUILD / name).read_bytes(), (self.rebuilt / name).read_bytes()
+                self.assertTrue(ours == again, f"{name} differs from its rebuild")
+                for path in (REPO, BUILD, self.rebuilt):
+                    self.assertNotIn(str(path).encode(), ours)
+
+    def test_check_verdicts(self):
+        self.assertEqual(self.first.returncode, 0, self.first.stdout + self.first.stderr)
+        original = SETUP.read_bytes()
+        record = (BUILD / "buildinfo.txt").read_text()
+        other_record = self.dir / "other-buildinfo.txt"
+        other_record.write_text(record.replace("binutils-mingw-w64-x86-64 ",
+                                               "binutils-mingw-w64-x86-64 0.other+"))
+        pe = struct.unpack_from("<I", original, 0x3C)[0]
+        # given file, its record, exit code, what the output says
+        cases = [
+            ("signed", self.signed, BUILD / "buildinfo.txt", 0, ["identical"]),
+            ("unsigned", SETUP, BUILD / "buildinfo.txt", 0, ["identical"]),
+            ("time stamp", self.flipped("stamp.exe", original, pe + 8), BUILD / "buildinfo.txt",
+             1, [f"first at offset {pe + 8:#x}, in the headers"]),
+            ("code", self.flipped("code.exe", original, first_section_offset(original)),
+             other_record, 1,
+             [f"first at offset {first_section_offset(original):#x}, in section .text",
+              "the publisher's record", "0.other+", "this build's record"]),
+        ]
+        for name, exe, given_record, code, says in cases:
+            with self.subTest(name):
+                run = self.check(exe, given_record)
+                self.assertEqual(run.returncode, code, run.stdout + run.stderr)
+                for text in says:
+                    self.assertIn(text, run.stdout)
+
+    def flipped(self, name, data, offset):
+        changed = bytearray(data)
+        changed[offset] ^= 1
+        path = self.dir / name
+        path.write_bytes(bytes(changed))
+        return path
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
