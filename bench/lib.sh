@@ -17,6 +17,8 @@ measure() {  # prints "<seconds> <peak KiB>"; a failed run ends the benchmark
 }
 best() { sort -n | head -n 1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+# percentile <p>: the smallest value that at least p per cent of them do not exceed.
+percentile() { sort -n | awk -v p="$1" '{ v[NR] = $1 } END { i = int((NR * p + 99) / 100); print v[i < 1 ? 1 : i] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else printf "-" }'; }
 
 # One row of bench/run's table, tab-separated: what is measured, its figure,

@@ -4,15 +4,75 @@
 // colour (23, 27, 33), prints the milliseconds and the program's private
 // memory once it is idle, then closes it.
 //   window_watch <class> <program> [arguments]
+// Or times how fast a running window answers while its progress bar moves:
+// up to <count> WM_NULL round trips to the window of that class, one every
+// <every> ms, each printed in milliseconds on a line of its own (an
+// unanswered one as its 5 s limit). It stops once the bar has reached its
+// end, without the round trips since the last reading that found it short of
+// there, and fails when the bar was at its end or had not moved at the start.
+//   window_watch probe <class> <count> <every>
 #include <windows.h>
+#include <commctrl.h>
 #include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <thread>
+#include <vector>
+
+namespace {
+
+constexpr UINT kProbeLimitMs = 5000;
+constexpr long kProbesPerReading = 20;
+
+// Whether the bar is short of its end; false for a bar that does not answer.
+bool bar_short_of_end(HWND bar, bool& short_of_end) {
+  DWORD_PTR position = 0;
+  DWORD_PTR high = 0;
+  if (SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, kProbeLimitMs, &position) == 0 ||
+      SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_NORMAL, kProbeLimitMs, &high) == 0)
+    return false;
+  short_of_end = static_cast<int>(position) < static_cast<int>(high);
+  return true;
+}
+
+int probe(const wchar_t* window_class, long count, long every) {
+  const HWND window = FindWindowW(window_class, nullptr);
+  if (window == nullptr || count <= 0 || every < 0) return 4;
+  const HWND bar = FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+  bool running = false;
+  if (bar == nullptr || !bar_short_of_end(bar, running) || !running) return 5;
+  std::vector<double> took;
+  took.reserve(static_cast<std::size_t>(count));
+  std::size_t kept = 0;  // the round trips up to the last reading short of the end
+  for (long i = 0; i < count; ++i) {
+    if (i % kProbesPerReading == 0) {
+      if (!bar_short_of_end(bar, running)) return 5;
+      if (!running) break;
+      kept = took.size();
+    }
+    const auto start = std::chrono::steady_clock::now();
+    DWORD_PTR result = 0;
+    const bool answered =
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, kProbeLimitMs, &result) != 0;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    took.push_back(answered ? std::chrono::duration<double, std::milli>(elapsed).count()
+                            : static_cast<double>(kProbeLimitMs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(every));
+  }
+  if (running && bar_short_of_end(bar, running) && running) kept = took.size();
+  // Printed after the probes, so that writing to the pipe costs none of them.
+  for (std::size_t i = 0; i < kept; ++i) std::printf("%.3f\n", took[i]);
+  return 0;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 5 && std::wcscmp(argv[1], L"probe") == 0)
+    return probe(argv[2], std::wcstol(argv[3], nullptr, 10), std::wcstol(argv[4], nullptr, 10));
   if (argc < 3) return 2;
   std::wstring command = L"\"" + std::wstring(argv[2]) + L"\"";
   for (int i = 3; i < argc; ++i) command += L" \"" + std::wstring(argv[i]) + L"\"";

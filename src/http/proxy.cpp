@@ -4,23 +4,11 @@
 #include <charconv>
 #include <initializer_list>
 
+#include "common/ascii.h"
 #include "url/percent.h"
 
 namespace nuvo {
 namespace {
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
-bool istarts_with(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && iequals(s.substr(0, prefix.size()), prefix);
-}
 
 // curl treats an empty variable as unset.
 std::optional<std::string> get(const EnvLookup& env, std::string_view name) {
@@ -77,11 +65,11 @@ bool name_entry_matches(std::string_view name, std::string_view entry) {
   if (!entry.empty() && entry.back() == '.') entry.remove_suffix(1);
   if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
   if (entry.empty()) return false;
-  if (entry.size() == name.size()) return iequals(entry, name);
+  if (entry.size() == name.size()) return ascii_iequals(entry, name);
   if (entry.size() > name.size()) return false;
   // A domain matches its subdomains, on a label boundary only.
   return name[name.size() - entry.size() - 1] == '.' &&
-         iequals(entry, name.substr(name.size() - entry.size()));
+         ascii_iequals(entry, name.substr(name.size() - entry.size()));
 }
 
 // The userinfo of a proxy value, as curl finds it: between the scheme and
@@ -199,22 +187,22 @@ Result<ProxyServer, std::string> parse_proxy(std::string_view value) {
     // curl guesses the scheme of a bare host from its first label.
     scheme = "http";
     for (const std::string_view guess : {"ftp", "dict", "ldap", "imap", "smtp", "pop3"})
-      if (istarts_with(host, std::string(guess) + ".")) scheme = guess;
+      if (ascii_istarts_with(host, std::string(guess) + ".")) scheme = guess;
   }
 
   ProxyServer proxy;
   proxy.host = std::string(host);
-  if (iequals(scheme, "http")) {
+  if (ascii_iequals(scheme, "http")) {
     proxy.scheme = ProxyScheme::kHttp;
-  } else if (iequals(scheme, "https")) {
+  } else if (ascii_iequals(scheme, "https")) {
     proxy.scheme = ProxyScheme::kHttps;
-  } else if (iequals(scheme, "socks4") || iequals(scheme, "socks")) {
+  } else if (ascii_iequals(scheme, "socks4") || ascii_iequals(scheme, "socks")) {
     proxy.scheme = ProxyScheme::kSocks4;
-  } else if (iequals(scheme, "socks4a")) {
+  } else if (ascii_iequals(scheme, "socks4a")) {
     proxy.scheme = ProxyScheme::kSocks4a;
-  } else if (iequals(scheme, "socks5")) {
+  } else if (ascii_iequals(scheme, "socks5")) {
     proxy.scheme = ProxyScheme::kSocks5;
-  } else if (iequals(scheme, "socks5h")) {
+  } else if (ascii_iequals(scheme, "socks5h")) {
     proxy.scheme = ProxyScheme::kSocks5h;
   } else {
     return scheme_error();

@@ -4,6 +4,8 @@
 #include <new>
 #include <system_error>
 
+#include "common/ascii.h"
+
 namespace nuvo {
 namespace {
 
@@ -33,11 +35,7 @@ class TransferBody final : public HttpBody {
 
 bool is_https_url(std::string_view url) {
   constexpr std::string_view kScheme = "https://";
-  if (url.size() <= kScheme.size()) return false;
-  for (std::size_t i = 0; i < kScheme.size(); ++i) {
-    const char c = url[i];
-    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kScheme[i]) return false;
-  }
+  if (url.size() <= kScheme.size() || !ascii_istarts_with(url, kScheme)) return false;
   for (const char c : url)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return false;
   return true;

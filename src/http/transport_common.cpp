@@ -1,21 +1,8 @@
 // The parts of the HTTP transport that every platform shares.
+#include "common/ascii.h"
 #include "http/transport.h"
 
 namespace nuvo {
-namespace {
-
-bool ascii_iequals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const auto fold = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<std::string> RequestStop::reason() const {
   if (cancel != nullptr && cancel->load()) return std::string("cancelled");

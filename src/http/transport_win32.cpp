@@ -22,12 +22,9 @@
 // clang-format on
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -35,6 +32,9 @@
 #include "http/proxy_auth_win32.h"
 #include "http/request_thread.h"
 #include "http/transport.h"
+#include "http/winhttp_error_win32.h"
+#include "http/winhttp_exchange_win32.h"
+#include "http/winhttp_head_win32.h"
 #include "platform/scoped_handle.h"
 
 namespace nuvo {
@@ -51,52 +51,6 @@ struct InternetTraits {
   }
 };
 using InternetHandle = ScopedHandle<InternetTraits>;
-
-// One read of a fast body: a quarter of a second at the slowest rate read this
-// way, as large as the transfer's ring.
-constexpr DWORD kReadChunk = 256 * 1024;
-
-std::string trimmed(std::wstring text) {
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
-                           text.back() == L'.'))
-    text.pop_back();
-  return win32::narrow(text);
-}
-
-// WinHTTP's own description of its error codes lives in winhttp.dll.
-std::string winhttp_error(DWORD code) {
-  std::string text;
-  if (const HMODULE module = GetModuleHandleW(L"winhttp.dll"); module != nullptr) {
-    wchar_t* buffer = nullptr;
-    const DWORD n =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       module, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    if (n != 0 && buffer != nullptr) text = trimmed(std::wstring(buffer, n));
-    if (buffer != nullptr) LocalFree(buffer);
-  }
-  if (text.empty()) text = win32::system_message(code);
-  if (text.empty()) {
-    // Wine's winhttp.dll carries no message table.
-    constexpr std::pair<DWORD, const char*> kTexts[] = {
-        {ERROR_WINHTTP_TIMEOUT, "The operation timed out"},
-        {ERROR_WINHTTP_NAME_NOT_RESOLVED, "The server name could not be resolved"},
-        {ERROR_WINHTTP_CANNOT_CONNECT, "Cannot connect to the server"},
-        {ERROR_WINHTTP_CONNECTION_ERROR, "The connection was reset or closed"},
-        {ERROR_WINHTTP_SECURE_FAILURE, "The server certificate is not valid"},
-        {ERROR_WINHTTP_SECURE_CHANNEL_ERROR, "The secure connection could not be set up"},
-        {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, "The server response is not valid"},
-        {WSAETIMEDOUT, "The operation timed out"},  // Wine passes socket errors on
-        {WSAECONNRESET, "The connection was reset"},
-    };
-    text = "The request failed";
-    for (const auto& [known, known_text] : kTexts)
-      if (known == code) text = known_text;
-  }
-  return text + " (WinHTTP error " + std::to_string(code) + ")";
-}
-
-std::string last_winhttp_error() { return winhttp_error(GetLastError()); }
 
 // The proxy variables as they were when the client was built.
 EnvLookup environment_snapshot() {
@@ -119,127 +73,6 @@ EnvLookup environment_snapshot() {
     return it->second;
   };
 }
-
-// The raw head as WinHTTP gives it: the status line, then "Name: value" lines.
-std::vector<HttpHeader> parse_raw_headers(std::string_view raw) {
-  std::vector<HttpHeader> headers;
-  bool status_line = true;
-  while (!raw.empty()) {
-    const auto eol = raw.find("\r\n");
-    const auto line = raw.substr(0, eol);
-    raw = eol == std::string_view::npos ? std::string_view() : raw.substr(eol + 2);
-    if (std::exchange(status_line, false) || line.empty()) continue;
-    const auto colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    auto value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
-      value.remove_prefix(1);
-    while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-    headers.push_back({std::string(line.substr(0, colon)), std::string(value)});
-  }
-  return headers;
-}
-
-// The body length the response announces, when the end of the body is known
-// by it. Used to tell a cut connection from the end of the body.
-std::optional<std::uint64_t> announced_length(const HttpResponse& response) {
-  if (response.status < 200 || response.status == 204 || response.status == 304)
-    return std::nullopt;
-  if (response.header("Transfer-Encoding")) return std::nullopt;
-  const auto value = response.header("Content-Length");
-  if (!value) return std::nullopt;
-  std::uint64_t n = 0;
-  const auto [end, ec] = std::from_chars(value->data(), value->data() + value->size(), n);
-  if (ec != std::errc() || end != value->data() + value->size()) return std::nullopt;
-  return n;
-}
-
-// What WinHTTP's status callback and the I/O thread share for one request.
-// WinHTTP keeps its own reference until the request handle is really gone
-// (HANDLE_CLOSING), so a call that completes after we gave up on it still
-// writes into live memory.
-struct Exchange {
-  std::mutex mu;
-  std::condition_variable changed;
-  bool done = false;  // the pending asynchronous call has completed
-  DWORD error = ERROR_SUCCESS;
-  DWORD bytes = 0;         // bytes available, or bytes read
-  DWORD secure_flags = 0;  // why the server certificate was refused
-  std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kReadChunk);
-  Transfer* transfer = nullptr;  // told of socket reads while set
-};
-using ExchangeRef = std::shared_ptr<Exchange>;
-
-void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD length) {
-  if (context == 0) return;
-  auto* ref = reinterpret_cast<ExchangeRef*>(context);
-  if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
-    delete ref;
-    return;
-  }
-  Exchange& x = **ref;
-  std::lock_guard lock(x.mu);
-  switch (status) {
-    case WINHTTP_CALLBACK_STATUS_RESPONSE_RECEIVED:
-      if (x.transfer != nullptr) x.transfer->note_progress();
-      return;
-    case WINHTTP_CALLBACK_STATUS_SECURE_FAILURE:
-      if (info != nullptr && length >= sizeof(DWORD)) x.secure_flags = *static_cast<DWORD*>(info);
-      return;  // REQUEST_ERROR follows
-    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
-      x.bytes = *static_cast<DWORD*>(info);
-      break;
-    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
-      x.bytes = length;
-      break;
-    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
-      x.error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
-      if (x.error == ERROR_SUCCESS) x.error = ERROR_WINHTTP_INTERNAL_ERROR;
-      break;
-    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
-    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
-      break;
-    default:
-      return;
-  }
-  x.done = true;
-  x.changed.notify_all();
-}
-
-std::string secure_failure_text(DWORD flags) {
-  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CA) return "untrusted certificate authority: ";
-  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID) return "certificate name mismatch: ";
-  if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID) return "certificate expired: ";
-  if (flags != 0) return "certificate refused: ";
-  return {};
-}
-
-// Ties the exchange to the transfer for one request: an abort wakes the I/O
-// thread while it waits for WinHTTP, and socket reads count as progress.
-class TransferScope {
- public:
-  TransferScope(Transfer& transfer, Exchange& x) : transfer_(transfer), x_(x) {
-    {
-      std::lock_guard lock(x_.mu);
-      x_.transfer = &transfer_;
-    }
-    transfer_.set_canceller([&x] {
-      std::lock_guard lock(x.mu);
-      x.changed.notify_all();
-    });
-  }
-  ~TransferScope() {
-    transfer_.set_canceller({});
-    std::lock_guard lock(x_.mu);
-    x_.transfer = nullptr;
-  }
-  TransferScope(const TransferScope&) = delete;
-  TransferScope& operator=(const TransferScope&) = delete;
-
- private:
-  Transfer& transfer_;
-  Exchange& x_;
-};
 
 class WinHttpTransport final : public HttpTransport {
  public:
@@ -273,25 +106,6 @@ class WinHttpTransport final : public HttpTransport {
   // On the I/O thread.
   void perform(Transfer& transfer, const HttpRequest& request) {
     if (auto failed = send(transfer, request); !failed.ok()) transfer.fail(failed.error());
-  }
-
-  // Starts an asynchronous WinHTTP call and waits until it completes or the
-  // caller gives up. The value is the byte count the call reported.
-  template <class Start>
-  static Result<DWORD, std::string> call(Transfer& transfer, Exchange& x, Start start) {
-    {
-      std::lock_guard lock(x.mu);
-      x.done = false;
-      x.error = ERROR_SUCCESS;
-      x.bytes = 0;
-    }
-    if (!start()) return Failure{last_winhttp_error()};
-    std::unique_lock lock(x.mu);
-    x.changed.wait(lock, [&] { return x.done || transfer.aborted(); });
-    if (transfer.aborted()) return Failure{std::string("abandoned")};  // already failed
-    if (x.error != ERROR_SUCCESS)
-      return Failure{secure_failure_text(x.secure_flags) + winhttp_error(x.error)};
-    return x.bytes;
   }
 
   struct Target {
@@ -398,14 +212,15 @@ class WinHttpTransport final : public HttpTransport {
     // of the first send for the next ones.
     for (ProxyAuthAnswers answered = 0;;) {
       const bool add_headers = answered == 0 && !extra_headers.empty();
-      auto sent = call(transfer, *x, [&] {
+      auto sent = await_call(transfer, *x, [&] {
         return WinHttpSendRequest(
             req, add_headers ? extra_headers.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
             add_headers ? static_cast<DWORD>(extra_headers.size()) : 0, WINHTTP_NO_REQUEST_DATA, 0,
             0, context);
       });
       if (!sent) return Failure{std::move(sent).error()};
-      auto received = call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
+      auto received =
+          await_call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
       if (!received) return Failure{std::move(received).error()};
 
       auto head = query_head(req);
@@ -442,14 +257,14 @@ class WinHttpTransport final : public HttpTransport {
       DWORD want = kReadChunk;
       if (!blocks) {
         auto available =
-            call(transfer, x, [&] { return WinHttpQueryDataAvailable(req, nullptr); });
+            await_call(transfer, x, [&] { return WinHttpQueryDataAvailable(req, nullptr); });
         if (!available) return Failure{std::move(available).error()};
         if (*available == 0) break;
         want = std::min<DWORD>(*available, kReadChunk);
       }
       const auto started = Clock::now();
-      auto read =
-          call(transfer, x, [&] { return WinHttpReadData(req, x.buffer.data(), want, nullptr); });
+      auto read = await_call(transfer, x,
+                             [&] { return WinHttpReadData(req, x.buffer.data(), want, nullptr); });
       if (!read) return Failure{std::move(read).error()};
       if (*read == 0) break;
       total += *read;
@@ -474,32 +289,6 @@ class WinHttpTransport final : public HttpTransport {
     transfer.finish();
     return {};
   }
-
-  static Result<HttpResponse, std::string> query_head(HINTERNET req) {
-    HttpResponse head;
-    DWORD status = 0;
-    DWORD size = sizeof(status);
-    if (!WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-      return Failure{last_winhttp_error()};
-    head.status = static_cast<int>(status);
-    size = 0;
-    WinHttpQueryHeaders(req, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, nullptr,
-                        &size, WINHTTP_NO_HEADER_INDEX);
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return Failure{last_winhttp_error()};
-    if (size > kMaxHeadBytes * sizeof(wchar_t))
-      return Failure{std::string("the response head is too large")};
-    std::wstring raw(size / sizeof(wchar_t) + 1, L'\0');
-    if (!WinHttpQueryHeaders(req, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                             raw.data(), &size, WINHTTP_NO_HEADER_INDEX))
-      return Failure{last_winhttp_error()};
-    raw.resize(size / sizeof(wchar_t));
-    head.headers = parse_raw_headers(win32::narrow(raw));
-    if (head.headers.size() > kMaxHeaderCount)
-      return Failure{std::string("the response head is too large")};
-    return head;
-  }
-
   // Used only on the I/O thread, which ends first.
   InternetHandle direct_;
   InternetHandle proxied_;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/ascii.h"
 #include "common/utf.h"
 
 namespace nuvo {
@@ -36,12 +37,7 @@ std::optional<std::string> trimmed_utf8(std::u16string_view text) {
   return utf16_to_utf8(text);
 }
 
-bool is_product_name(std::string_view name) {
-  if (name.size() != kProductName.size()) return false;
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-  return std::equal(name.begin(), name.end(), kProductName.begin(),
-                    [&](char a, char b) { return lower(a) == lower(b); });
-}
+bool is_product_name(std::string_view name) { return ascii_iequals(name, kProductName); }
 
 std::optional<std::string> read_registry_string(UninstallKey& key, std::string_view name) {
   std::array<std::uint8_t, kRegistryValueBytes> data{};

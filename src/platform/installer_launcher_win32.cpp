@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "common/utf.h"
+#include "platform/com_win32.h"
 #include "platform/installer_launcher.h"
 #include "platform/win32_support.h"
 
@@ -49,14 +50,13 @@ class ShellInstallerProcess final : public InstallerProcess {
 };
 
 std::string com_error_description() {
-  IErrorInfo* info = nullptr;
-  if (GetErrorInfo(0, &info) != S_OK || info == nullptr) return {};
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.ReleaseAndGetAddressOf()) != S_OK || info == nullptr) return {};
   BSTR text = nullptr;
   std::string out;
   if (SUCCEEDED(info->GetDescription(&text)) && text != nullptr)
     out = win32::narrow(std::wstring_view(text, SysStringLen(text)));
   SysFreeString(text);
-  info->Release();
   return out;
 }
 
@@ -85,10 +85,10 @@ class ShellInstallerLauncher final : public InstallerLauncher {
 
   std::int32_t initialize_com() override {
     forget_error_info();
-    return CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    return com_.enter(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   }
 
-  void uninitialize_com() override { CoUninitialize(); }
+  void uninitialize_com() override { com_.leave(); }
 
   ShellLaunch start_elevated(std::string_view file, std::string_view directory) override {
     ShellLaunch launch;
@@ -125,6 +125,9 @@ class ShellInstallerLauncher final : public InstallerLauncher {
     if (text.empty() && (code >> 16) == 0x8007u) text = win32::system_message(code & 0xFFFFu);
     return text;
   }
+
+ private:
+  ComApartment com_;  // entered by initialize_com() for the launch
 };
 
 }  // namespace

@@ -21,29 +21,19 @@ constexpr LONG kAssertive = 2;
 
 }  // namespace
 
-ComApartment::~ComApartment() {
-  if (entered_) CoUninitialize();
-}
+LiveRegion::LiveRegion(HWND control) : control_(control) {}
 
-bool ComApartment::enter() {
-  if (usable_) return true;
-  const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  entered_ = SUCCEEDED(result);
-  usable_ = entered_ || result == RPC_E_CHANGED_MODE;  // already entered otherwise: still usable
-  return usable_;
-}
-
-LiveRegion::~LiveRegion() {
-  if (services_ != nullptr) services_->Release();  // before the apartment goes
-}
+LiveRegion::~LiveRegion() = default;
 
 bool LiveRegion::set_live_setting(LiveSetting live) {
-  if (services_ == nullptr &&
-      (!com_.enter() ||
-       FAILED(CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIAccPropServices,
-                               reinterpret_cast<void**>(&services_))))) {
-    services_ = nullptr;
-    return false;
+  if (services_ == nullptr) {
+    com_.enter(kWindowApartment);
+    if (!com_.usable() ||
+        FAILED(CoCreateInstance(kAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIAccPropServices,
+                                reinterpret_cast<void**>(services_.ReleaseAndGetAddressOf())))) {
+      services_.Reset();
+      return false;
+    }
   }
   VARIANT value{};
   value.vt = VT_I4;

@@ -1,9 +1,9 @@
 // The window for assistive technology: the status heading as a live region
 // (oleacc's IAccPropServices and NotifyWinEvent), the colours of the dark
-// theme or, with high contrast on, of the user's system colours, and the
-// COM apartment both accessibility and the taskbar need.
+// theme or, with high contrast on, of the user's system colours.
 #pragma once
 
+#include "platform/com_win32.h"
 #include "platform/win32_support.h"
 #include "ui/desktop_signals.h"
 
@@ -11,23 +11,12 @@ struct IAccPropServices;
 
 namespace nuvo {
 
-// COM, apartment-threaded, entered on the window's thread when first needed.
-class ComApartment {
- public:
-  ComApartment() = default;
-  ComApartment(const ComApartment&) = delete;
-  ComApartment& operator=(const ComApartment&) = delete;
-  ~ComApartment();
-  bool enter();  // false when COM cannot be used on this thread
-
- private:
-  bool entered_ = false;  // owes a CoUninitialize
-  bool usable_ = false;
-};
+// The window's thread enters COM, apartment-threaded, when first needed.
+inline constexpr DWORD kWindowApartment = COINIT_APARTMENTTHREADED;
 
 class LiveRegion final : public LiveRegionCalls {
  public:
-  explicit LiveRegion(HWND control) : control_(control) {}
+  explicit LiveRegion(HWND control);
   LiveRegion(const LiveRegion&) = delete;
   LiveRegion& operator=(const LiveRegion&) = delete;
   ~LiveRegion() override;
@@ -39,7 +28,7 @@ class LiveRegion final : public LiveRegionCalls {
  private:
   HWND control_;
   ComApartment com_;
-  IAccPropServices* services_ = nullptr;
+  ComPtr<IAccPropServices> services_;  // released before the apartment is left
 };
 
 // Every colour the window paints with.

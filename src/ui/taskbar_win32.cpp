@@ -35,23 +35,21 @@ UINT taskbar_button_created_message() {
   return message;
 }
 
-TaskbarButton::~TaskbarButton() { disconnect(); }
+TaskbarButton::TaskbarButton(HWND window) : window_(window) {}
 
-void TaskbarButton::disconnect() {
-  if (list_ != nullptr) list_->Release();
-  list_ = nullptr;
-}
+TaskbarButton::~TaskbarButton() = default;
 
 bool TaskbarButton::connect() {
-  disconnect();  // a new button after the shell restarted: a new object too
-  if (!com_.enter() ||
+  list_.Reset();  // a new button after the shell restarted: a new object too
+  com_.enter(kWindowApartment);
+  if (!com_.usable() ||
       FAILED(CoCreateInstance(kTaskbarList, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ITaskbarList3),
-                              reinterpret_cast<void**>(&list_)))) {
-    list_ = nullptr;
+                              reinterpret_cast<void**>(list_.ReleaseAndGetAddressOf())))) {
+    list_.Reset();
     return false;
   }
   if (FAILED(list_->HrInit())) {
-    disconnect();
+    list_.Reset();
     return false;
   }
   return true;

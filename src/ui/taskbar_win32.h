@@ -3,6 +3,7 @@
 // window is behind others.
 #pragma once
 
+#include "platform/com_win32.h"
 #include "platform/win32_support.h"
 #include "ui/accessibility_win32.h"
 #include "ui/desktop_signals.h"
@@ -16,7 +17,7 @@ UINT taskbar_button_created_message();
 
 class TaskbarButton final : public TaskbarCalls {
  public:
-  explicit TaskbarButton(HWND window) : window_(window) {}
+  explicit TaskbarButton(HWND window);
   TaskbarButton(const TaskbarButton&) = delete;
   TaskbarButton& operator=(const TaskbarButton&) = delete;
   ~TaskbarButton() override;
@@ -26,11 +27,9 @@ class TaskbarButton final : public TaskbarCalls {
   void flash() override;
 
  private:
-  void disconnect();
-
   HWND window_;
   ComApartment com_;
-  ITaskbarList3* list_ = nullptr;
+  ComPtr<ITaskbarList3> list_;  // released before the apartment is left
 };
 
 }  // namespace nuvo

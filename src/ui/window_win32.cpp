@@ -1,5 +1,5 @@
-// The setup window: its controls, layout, fonts, colours and painting, and
-// the adapter through which the screen states drive it.
+// The setup window: its controls, layout, fonts and colours, and the adapter
+// through which the screen states drive it; its painting is window_paint_win32.
 // clang-format off
 #include "ui/window_win32.h"
 #include <commctrl.h>
@@ -14,13 +14,13 @@
 #include "ui/desktop_signals.h"
 #include "ui/screen.h"
 #include "ui/taskbar_win32.h"
+#include "ui/window_paint_win32.h"
 #include "worker/worker.h"
 
 namespace nuvo {
 namespace {
 
 constexpr int kProgressRange = 1000;
-constexpr int kButtonTextLimit = 128;
 
 enum Font { kTitleFont, kTextFont, kSmallFont };
 constexpr std::array kFontHeights = {32, 16, 14};
@@ -210,88 +210,6 @@ bool create_controls(HWND window, WindowState& state) {
   return true;
 }
 
-void fill(HDC dc, const RECT& rect, COLORREF colour, bool frame) {
-  const HBRUSH brush = CreateSolidBrush(colour);
-  if (brush == nullptr) return;
-  if (frame) {
-    FrameRect(dc, &rect, brush);
-  } else {
-    FillRect(dc, &rect, brush);
-  }
-  DeleteObject(brush);
-}
-
-// With high contrast on, a frame around the progress bar, whose empty part
-// has the window's colour.
-void frame_progress(HWND window, HDC dc, const WindowState& state) {
-  if (!state.controls || !state.palette.high_contrast) return;
-  RECT bar;
-  if (!GetWindowRect(state.controls->progress, &bar)) return;
-  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&bar), 2);
-  InflateRect(&bar, 1, 1);
-  fill(dc, bar, state.palette.bright_text, true);
-}
-
-void paint_icon(HWND window, const WindowState& state) {
-  PAINTSTRUCT paint;
-  const HDC dc = BeginPaint(window, &paint);
-  if (dc == nullptr) return;
-  const UINT dpi = window_dpi(window);
-  const int size = scale(36, dpi);
-  // The image of the group nearest the size, not the 32-pixel one stretched.
-  const auto icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
-                                                  MAKEINTRESOURCEW(kIconId), IMAGE_ICON, size,
-                                                  size, LR_DEFAULTCOLOR));
-  if (icon != nullptr) {
-    DrawIconEx(dc, scale(28, dpi), scale(34, dpi), icon, size, size, 0, nullptr, DI_NORMAL);
-    DestroyIcon(icon);
-  }
-  frame_progress(window, dc, state);
-  EndPaint(window, &paint);
-}
-
-void paint_button(const DRAWITEMSTRUCT& item, const Palette& p) {
-  const bool primary = item.CtlID == kPrimaryId;
-  const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-  const bool pressed = !disabled && (item.itemState & ODS_SELECTED) != 0;
-  COLORREF face = primary ? p.primary_face : p.secondary_face;
-  if (disabled) {
-    face = p.disabled_face;
-  } else if (pressed) {
-    face = p.pressed_face;
-  }
-  fill(item.hDC, item.rcItem, face, false);
-  const COLORREF frame = primary ? p.primary_frame : p.secondary_frame;
-  fill(item.hDC, item.rcItem, disabled ? p.disabled_frame : frame, true);
-
-  COLORREF text = primary ? p.primary_text : p.secondary_text;
-  if (disabled) {
-    text = p.disabled_text;
-  } else if (pressed && p.high_contrast) {
-    text = p.pressed_text;
-  }
-  SetBkMode(item.hDC, TRANSPARENT);
-  SetTextColor(item.hDC, text);
-  const auto font = reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0));
-  const HGDIOBJ previous = SelectObject(item.hDC, font);
-  std::array<wchar_t, kButtonTextLimit + 1> caption{};
-  const int length = GetWindowTextW(item.hwndItem, caption.data(), kButtonTextLimit + 1);
-  RECT rect = item.rcItem;
-  DrawTextW(item.hDC, caption.data(), length < 0 ? 0 : length, &rect,
-            DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  SelectObject(item.hDC, previous);
-
-  if (item.itemState & ODS_FOCUS) {
-    RECT focus = item.rcItem;
-    InflateRect(&focus, -4, -4);
-    if (p.high_contrast) {
-      fill(item.hDC, focus, text, true);  // solid, in the theme's own colour
-    } else {
-      DrawFocusRect(item.hDC, &focus);
-    }
-  }
-}
-
 // High contrast switched on or off, or the system colours changed: the new
 // palette replaces the old one, whose brush goes once nothing uses it.
 void refresh_palette(HWND window, WindowState& state) {
@@ -364,7 +282,8 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       PostQuitMessage(0);
       return 0;
     case WM_PAINT:
-      paint_icon(window, *state);
+      paint_icon(window, window_dpi(window), state->controls ? state->controls->progress : nullptr,
+                 state->palette);
       return 0;
     case WM_ERASEBKGND:
       if (state->controls) {

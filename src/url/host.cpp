@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "common/ascii.h"
 #include "url/percent.h"
 
 namespace nuvo::url_detail {
@@ -211,7 +212,7 @@ std::optional<std::string> parse_host(std::string_view text) {
     const auto b = static_cast<std::uint8_t>(c);
     if (b < 0x20 || b >= 0x7F || kForbiddenInDomain.find(c) != std::string_view::npos)
       return std::nullopt;
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    c = ascii_lower(c);
   }
   if (!ends_in_a_number(domain)) return domain;
   const auto address = parse_ipv4(domain);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/utf.h"
 #include "url/host.h"
 #include "url/percent.h"
@@ -36,7 +37,6 @@ const SpecialScheme* find_special(std::string_view scheme) {
 
 bool is_alpha(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
-char to_lower(int c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
 
 // Every URL this parser accepts is special, and there a backslash is a slash.
 bool is_slash(int c) { return c == '/' || c == '\\'; }
@@ -44,18 +44,11 @@ bool is_slash(int c) { return c == '/' || c == '\\'; }
 // What ends the host, the port and a path segment.
 bool ends_part(int c) { return c == kEof || is_slash(c) || c == '?' || c == '#'; }
 
-bool equals_lower(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (to_lower(text[i]) != lower[i]) return false;
-  return true;
-}
-
-bool is_single_dot(std::string_view s) { return s == "." || equals_lower(s, "%2e"); }
+bool is_single_dot(std::string_view s) { return s == "." || ascii_iequals(s, "%2e"); }
 
 bool is_double_dot(std::string_view s) {
-  return s == ".." || equals_lower(s, ".%2e") || equals_lower(s, "%2e.") ||
-         equals_lower(s, "%2e%2e");
+  return s == ".." || ascii_iequals(s, ".%2e") || ascii_iequals(s, "%2e.") ||
+         ascii_iequals(s, "%2e%2e");
 }
 
 // "C:" or "C|", which file URLs treat as the root of a Windows path.
@@ -186,7 +179,7 @@ bool Parser::step(int c) {
   switch (state_) {
     case State::kSchemeStart:
       if (is_alpha(c)) {
-        buffer_ += to_lower(c);
+        buffer_ += ascii_lower(static_cast<char>(c));
         go(State::kScheme);
       } else {
         go(State::kNoScheme, true);
@@ -264,7 +257,7 @@ bool Parser::step(int c) {
 
 bool Parser::scheme(int c) {
   if (is_alpha(c) || is_digit(c) || c == '+' || c == '-' || c == '.') {
-    buffer_ += to_lower(c);
+    buffer_ += ascii_lower(static_cast<char>(c));
     return true;
   }
   if (c != ':') {
