@@ -23,11 +23,13 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
   const bool terminal = ::isatty(STDIN_FILENO) != 0;
   termios saved{};
   if (terminal) {
-    write_std(StdStream::Err, prompt);
+    // Echo goes off before the prompt shows: whatever is typed once the
+    // prompt is visible stays hidden and is read, never flushed away.
     if (::tcgetattr(STDIN_FILENO, &saved) != 0) return Failure{last_os_error()};
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     if (::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) return Failure{last_os_error()};
+    write_std(StdStream::Err, prompt);
   }
   // Room for the longest line up front: the secret is never copied to a
   // larger buffer, and the caller wipes this one.
@@ -47,7 +49,7 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
     line += c;
   }
   if (terminal) {
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    ::tcsetattr(STDIN_FILENO, TCSADRAIN, &saved);  // keeps what was typed after the line
     write_std(StdStream::Err, "\n");
   }
   if (error) {

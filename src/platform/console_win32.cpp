@@ -44,8 +44,9 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
 
   DWORD mode = 0;
   if (GetFileType(in) == FILE_TYPE_CHAR && GetConsoleMode(in, &mode)) {
-    write_std(StdStream::Err, prompt);
+    // Echo goes off before the prompt shows, so nothing typed after it is seen.
     SetConsoleMode(in, (mode & ~DWORD{ENABLE_ECHO_INPUT}) | ENABLE_LINE_INPUT);
+    write_std(StdStream::Err, prompt);
     // Room for the longest line up front, in both encodings: the secret is
     // never copied to a larger buffer, and every buffer is wiped.
     std::u16string wide;
