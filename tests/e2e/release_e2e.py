@@ -6,10 +6,13 @@ releases. Usage: release_e2e.py <nuvo-release> <NuvoSetup>"""
 import base64
 import os
 import pty
+import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 from pathlib import Path
 
@@ -85,15 +88,28 @@ class Release(unittest.TestCase):
         if pid == 0:
             os.execv(TOOL, [str(TOOL), "sign", "--secret-key", str(self.keys / "enc.key"),
                             "--version", VERSION, str(self.installer)])
+        deadline = time.monotonic() + 120
+
+        def read_more():
+            """The next output of the tool, b"" once its terminal is gone; a
+            tool that neither writes nor ends is killed and fails the test."""
+            if not select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                self.fail(f"the tool hangs at its prompt: {seen!r}")
+            try:
+                return os.read(fd, 1024)
+            except OSError:  # the terminal is gone once the tool has ended
+                return b""
+
         seen = b""
         while b"Password of the secret key: " not in seen:
-            seen += os.read(fd, 1024)
+            chunk = read_more()
+            self.assertTrue(chunk, seen)
+            seen += chunk
         os.write(fd, PASSWORD.encode() + b"\n")
-        try:
-            while chunk := os.read(fd, 1024):
-                seen += chunk
-        except OSError:  # the terminal is gone once the tool has ended
-            pass
+        while chunk := read_more():
+            seen += chunk
         _, status = os.waitpid(pid, 0)
         self.assertEqual(os.waitstatus_to_exitcode(status), 0, seen)
         self.assertIn(b"wrote ", seen)
