@@ -2,6 +2,8 @@
 # which step failed, the command, and the end of the step's log, then exits
 # with the command's status. Under set -e, nothing fails without a word.
 # shellcheck shell=bash
+# shellcheck source=scripts/lib/step_report.sh
+. "${BASH_SOURCE[0]%/*}/step_report.sh"
 
 step_name="start"
 step_log=""
@@ -13,15 +15,8 @@ step() {
 }
 
 step_failed() {
-  local status=$1 command=$2
-  {
-    echo "${0##*/}: step \"$step_name\" failed (exit $status): $command"
-    if [[ -n $step_log && -s $step_log ]]; then
-      echo "${0##*/}: the last lines of $step_log:"
-      tail -n 25 "$step_log" | sed 's/^/    /'
-    fi
-  } >&2
-  exit "$status"
+  step_report "$step_name" "$1" "$2" "$step_log"
+  exit "$1"
 }
 
 set -eEuo pipefail
