@@ -334,7 +334,7 @@ class DownloadOnly(unittest.TestCase):
                     self.assertGreaterEqual(ended, released)
                 else:
                     self.assertFailed(run, STORAGE, "Resolving\nVerifying\n")
-                    self.assertGreaterEqual(run.seconds, 5.0)
+                    self.assertGreaterEqual(run.seconds, 30.0)  # the patience
                     self.assertEqual((self.release / "installer.part").read_bytes(), PAYLOAD)
                     self.assertFalse((self.release / "NuvoInstaller.exe").exists())
 
