@@ -99,8 +99,8 @@ TEST(Launch, EveryEnding) {
   const auto ran_in = [&](const std::string& file, const std::string& directory) {
     const std::string start_in = "start " + file + " in " + directory;
     // COM is left as soon as the shell has started the installer, before the wait.
-    return std::vector<std::string>{canon, "com-init",  start_in, "com-uninit",
-                                    "wait",  "exit-code", "close"};
+    return std::vector<std::string>{canon,  "com-init",  start_in, "com-uninit",
+                                    "wait", "exit-code", "close"};
   };
   const std::string start = "start C:\\Cache\\1f3a\\NuvoInstaller.exe in C:\\Cache\\1f3a";
   const std::vector<std::string> ran =

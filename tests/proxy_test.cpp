@@ -274,11 +274,14 @@ TEST(ProxyAuth, SendsAgainWhenTheClientAsks) {
       {"sent again twice", {{kResend, kResend, kAnswered}}, {3}, ""},
       {"up to the limit", {then(limit, {kAnswered})}, {n + 1}, ""},
       {"past the limit the request to send again stands as the failure",
-       {then(limit, {kResend, kAnswered})}, {n + 1}, "resend " + std::to_string(n + 1)},
+       {then(limit, {kResend, kAnswered})},
+       {n + 1},
+       "resend " + std::to_string(n + 1)},
       {"another failure is never sent again", {{kBroken, kAnswered}}, {1}, "broken 1"},
       {"the limit is the whole request's, across its answers to the proxy",
        {then(std::vector<Step>(n - 1, kResend), {kAnswered}), {kResend, kResend, kAnswered}},
-       {n, 2}, "resend " + std::to_string(n + 2)},
+       {n, 2},
+       "resend " + std::to_string(n + 2)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -292,9 +295,8 @@ TEST(ProxyAuth, SendsAgainWhenTheClientAsks) {
         const Step step = round.at(at++);
         ++total;
         if (step == kAnswered) return {};
-        return Failure{SendFailure{(step == kResend ? "resend " : "broken ") +
-                                       std::to_string(total),
-                                   step == kResend}};
+        return Failure{SendFailure{
+            (step == kResend ? "resend " : "broken ") + std::to_string(total), step == kResend}};
       });
       sends.push_back(static_cast<int>(at));
       if (!sent) {

@@ -63,7 +63,8 @@ void place_at_window_dpi(HWND window, UINT guessed, const ScreenRect& primary_wo
   monitor.cbSize = sizeof(monitor);
   if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
     work = screen_rect(monitor.rcWork);
-  if (const auto again = placement_at_window_dpi(guessed, GetDpiForWindow(window), outer_size, work))
+  if (const auto again =
+          placement_at_window_dpi(guessed, GetDpiForWindow(window), outer_size, work))
     SetWindowPos(window, nullptr, again->x, again->y, again->width, again->height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }

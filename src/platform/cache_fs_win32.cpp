@@ -56,8 +56,8 @@ SetupResult<std::wstring> wide_path(std::string_view path) {
   if (wide->starts_with(L"\\\\?\\")) return std::move(*wide);
   std::wstring full(wide->size() + 1, L'\0');
   for (;;) {
-    const DWORD n = GetFullPathNameW(wide->c_str(), static_cast<DWORD>(full.size()), full.data(),
-                                     nullptr);
+    const DWORD n =
+        GetFullPathNameW(wide->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
     if (n == 0) return storage("find the full name of", path, GetLastError());
     if (n < full.size()) {
       full.resize(n);

@@ -9,8 +9,7 @@
 
 namespace nuvo {
 
-WorkerServices system_worker_services(std::optional<std::string> cache_root,
-                                      std::uintptr_t owner) {
+WorkerServices system_worker_services(std::optional<std::string> cache_root, std::uintptr_t owner) {
   WorkerServices services;
   services.make_client = [cache_root]() -> Result<ChannelClient, std::string> {
     // A folder named by the caller is walked whole; the default one below Local AppData.
