@@ -247,6 +247,30 @@ TEST(CachePath, WindowsRules) {
     EXPECT_EQ(is_absolute_windows_path(c.path), c.absolute) << c.path;
     EXPECT_EQ(is_acceptable_windows_cache_dir(c.path), c.acceptable) << c.path;
   }
+  // Longer than MAX_PATH: accepted, and its files are reached by their
+  // extended-length names (ExtendedLengthForm).
+  const std::string long_dir = "D:\\" + std::string(140, 'a') + "\\" + std::string(140, 'b');
+  EXPECT_TRUE(is_acceptable_windows_cache_dir(long_dir));
+  EXPECT_TRUE(is_acceptable_windows_cache_dir("\\\\?\\" + long_dir));
+}
+
+// What the Windows file calls of the cache are given, from the full path
+// GetFullPathNameW makes of the cache's own.
+TEST(CachePath, ExtendedLengthForm) {
+  const std::string long_name = "D:\\" + std::string(300, 'x') + "\\NuvoInstaller.exe";
+  const struct {
+    std::string full, extended;
+  } cases[] = {
+      {"C:\\cache\\installer.part", "\\\\?\\C:\\cache\\installer.part"},
+      {"C:\\", "\\\\?\\C:\\"},
+      {long_name, "\\\\?\\" + long_name},
+      {"\\\\?\\C:\\cache", "\\\\?\\C:\\cache"},  // verbatim already
+      {"\\\\server\\share\\cache", "\\\\?\\UNC\\server\\share\\cache"},
+      {"\\\\.\\NUL", "\\\\.\\NUL"},  // a device stays one
+      {"\\\\?\\UNC\\server\\share", "\\\\?\\UNC\\server\\share"},
+      {"cache", "cache"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(extended_length_path(c.full), c.extended) << c.full;
 }
 
 TEST(CachePath, PosixRules) {

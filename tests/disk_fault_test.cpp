@@ -162,9 +162,10 @@ TEST(DiskFaults, EveryCallOfARunFailsOrStopsInTurn) {
           if (!first) {
             EXPECT_EQ(first.error().kind, SetupErrorKind::StorageFailed);
           }
-          // Another program's brief hold on a file we move or delete is waited
-          // out; a hold for good, for the whole patience.
-          if (d.fs.faulted_call == "move" || d.fs.faulted_call == "delete") {
+          // Another program's brief hold on a file we move, delete or open
+          // again is waited out; a hold for good, for the whole patience.
+          if (d.fs.faulted_call == "move" || d.fs.faulted_call == "delete" ||
+              d.fs.faulted_call == "open") {
             if (fault == DiskFault::HeldBriefly) {
               EXPECT_TRUE(first);
             }
@@ -191,6 +192,52 @@ TEST(DiskFaults, EveryCallOfARunFailsOrStopsInTurn) {
   }
   std::printf("disk faults: %zu runs, %zu crash points, %zu runs came through\n", runs, crashes,
               survived);
+}
+
+// A file the run wrote, held by another program when the run opens it
+// again: let go at the patience's last try, the run goes on; held one wait
+// longer, the run fails and keeps what it has.
+TEST(DiskFaults, AReopenedFileIsWaitedForThePatience) {
+  constexpr std::size_t kTries = kPatience / kPatienceStep;
+  const struct {
+    const char* name;
+    bool kept;
+    std::string call;
+    bool last;  // its last occurrence in the run, else its first
+  } cases[] = {
+      {"the finished part, opened to be verified", false, "open installer.part", true},
+      {"the installer, opened after its move", false, "open NuvoInstaller.exe", true},
+      {"a kept part, opened to be continued", true, "open installer.part", false},
+  };
+  for (const auto& c : cases) {
+    Disk clean(c.kept);
+    clean.fs.trail.emplace();
+    ASSERT_TRUE(clean.run());
+    const auto& trail = *clean.fs.trail;
+    const auto first = std::find(trail.begin(), trail.end(), c.call);
+    const auto last = std::find(trail.rbegin(), trail.rend(), c.call);
+    ASSERT_NE(first, trail.end()) << c.name;
+    const std::size_t call = c.last ? static_cast<std::size_t>(trail.rend() - last)
+                                    : static_cast<std::size_t>(first - trail.begin()) + 1;
+    for (const bool released : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (released ? ", released in time" : ", held too long"));
+      Disk d(c.kept);
+      d.fs.fault = DiskFault::HeldBriefly;
+      d.fs.fault_at = call;
+      d.fs.brief_hold = released ? kTries : kTries + 1;
+      const auto r = d.run();
+      EXPECT_EQ(d.fs.faulted_call, "open");
+      EXPECT_EQ(d.fs.pauses, kTries);
+      ASSERT_EQ(r.ok(), released);
+      if (!released) {
+        EXPECT_EQ(r.error().kind, SetupErrorKind::StorageFailed);
+      }
+      EXPECT_EQ(broken_promise(d.fs, d.pkg.package), "");
+      const auto* part = d.fs.find("installer.part");
+      const auto* exe = d.fs.find("NuvoInstaller.exe");
+      EXPECT_TRUE((part && !part->empty()) || exe) << "the downloaded bytes are gone";
+    }
+  }
 }
 
 // A cancel while a held file is waited for ends the run at once, and keeps

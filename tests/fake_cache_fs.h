@@ -22,7 +22,7 @@ enum class DiskFault {
   NoSpace,      // a write takes half its bytes, then the disk is full
   IoError,      // the call fails
   Held,         // another program holds the path for good (a transient refusal)
-  HeldBriefly,  // ... and lets go after three waits
+  HeldBriefly,  // ... and lets go after `brief_hold` waits
   Crash,        // this call and every later one never happen
 };
 
@@ -34,6 +34,7 @@ class FakeCacheFs final : public CacheFs {
   // The call (counted from 1) that meets `fault`; 0 for none.
   std::size_t fault_at = 0;
   DiskFault fault = DiskFault::None;
+  std::size_t brief_hold = 3;  // the waits a HeldBriefly path is held for
   std::string faulted_call;  // the name of the call that met it
   std::function<void()> on_pause;
   // When set, every call: its name and the last component of its path.
@@ -147,7 +148,7 @@ class FakeCacheFs final : public CacheFs {
       case DiskFault::Held:
       case DiskFault::HeldBriefly:
         held_ = path.empty() ? std::string("\n") : std::string(path);
-        held_waits_ = fault == DiskFault::HeldBriefly ? 3 : 0;
+        held_waits_ = fault == DiskFault::HeldBriefly ? brief_hold : 0;
         return refused();
       case DiskFault::Crash:
         crashed_ = true;

@@ -22,8 +22,9 @@ namespace {
 
 const std::string kCanonical = "\\\\?\\C:\\Cache\\1f3a\\NuvoInstaller.exe";
 
-// What each OS call answers.
+// What each OS call answers, and the window that owns the launch.
 struct Script {
+  WindowOwner owner = 0;
   std::string canonical = kCanonical;
   std::optional<OsError> canonical_error;
   std::int32_t com = 0;
@@ -70,8 +71,10 @@ class ScriptedLauncher final : public InstallerLauncher {
     return s_.com;
   }
   void uninitialize_com() override { calls.push_back("com-uninit"); }
-  ShellLaunch start_elevated(std::string_view file, std::string_view directory) override {
-    calls.push_back("start " + std::string(file) + " in " + std::string(directory));
+  std::optional<LaunchRequest> request;
+  ShellLaunch start_elevated(const LaunchRequest& r) override {
+    calls.push_back("start " + r.file + " in " + r.directory);
+    request = r;
     ShellLaunch launch;
     launch.ok = s_.started;
     launch.last_error = s_.start_error;
@@ -95,8 +98,9 @@ TEST(Launch, EveryEnding) {
   // The shell is given the path without the "\\?\" prefix whenever it can be.
   const auto ran_in = [&](const std::string& file, const std::string& directory) {
     const std::string start_in = "start " + file + " in " + directory;
-    return std::vector<std::string>{canon,       "com-init", start_in,    "wait",
-                                    "exit-code", "close",    "com-uninit"};
+    // COM is left as soon as the shell has started the installer, before the wait.
+    return std::vector<std::string>{canon,  "com-init",  start_in, "com-uninit",
+                                    "wait", "exit-code", "close"};
   };
   const std::string start = "start C:\\Cache\\1f3a\\NuvoInstaller.exe in C:\\Cache\\1f3a";
   const std::vector<std::string> ran =
@@ -143,11 +147,12 @@ TEST(Launch, EveryEnding) {
        {.waited = false},
        "Не удалось получить результат установки. Проверьте окно установщика; загруженный файл "
        "сохранён.",
-       {canon, "com-init", start, "wait", "close", "com-uninit"}},
+       {canon, "com-init", start, "com-uninit", "wait", "close"}},
       {"exit code unreadable",
        {.exit_code_error = 6, .description = "The handle is invalid."},
        "Не удалось узнать результат установки: The handle is invalid. (0x80070006).",
-       {canon, "com-init", start, "wait", "exit-code", "describe 80070006", "close", "com-uninit"}},
+       {canon, "com-init", start, "com-uninit", "wait", "exit-code", "describe 80070006", "close"}},
+      {"owned by the setup window", {.owner = 0x1c0a2e}, O::Completed, ran},
       {"on a share",
        {.canonical = "\\\\?\\UNC\\srv\\share\\c\\NuvoInstaller.exe"},
        O::Completed,
@@ -180,8 +185,14 @@ TEST(Launch, EveryEnding) {
     SCOPED_TRACE(c.name);
     const FileHandle installer;
     ScriptedLauncher launcher(c.script, installer);
-    EXPECT_EQ(launch_and_wait(installer, launcher), c.expected);
+    EXPECT_EQ(launch_and_wait(installer, launcher, c.script.owner), c.expected);
     EXPECT_EQ(launcher.calls, c.calls);
+    // The shell's request: the given owner, the process handle back, the
+    // launch finished on return, no message box of the shell's own.
+    if (launcher.request) {
+      EXPECT_EQ(launcher.request->owner, c.script.owner);
+      EXPECT_EQ(launcher.request->mask, 0x540u);
+    }
   }
 }
 
@@ -216,8 +227,8 @@ TEST(Launch, ParentDirectory) {
 // The thread's COM error information is preferred to the system message, and
 // is handed over only once.
 TEST(SystemLauncher, DescribesWithComErrorInformation) {
-  ASSERT_GE(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), 0);
   auto launcher = system_installer_launcher();
+  ASSERT_GE(launcher->initialize_com(), 0);
   const std::uint32_t kAccessDenied = 0x80070005u;
   const std::string system = launcher->describe(kAccessDenied);
   EXPECT_FALSE(system.empty());
@@ -232,7 +243,7 @@ TEST(SystemLauncher, DescribesWithComErrorInformation) {
   create->Release();
   EXPECT_EQ(launcher->describe(kAccessDenied), "Отказано политикой");
   EXPECT_EQ(launcher->describe(kAccessDenied), system);  // the information is used up
-  CoUninitialize();
+  launcher->uninitialize_com();
 }
 #endif
 

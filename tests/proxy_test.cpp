@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <vector>
 
 #include "http/proxy_auth.h"
+#include "http/resend.h"
 #ifdef _WIN32
 #include "http/proxy_auth_win32.h"
 #endif
@@ -248,6 +250,62 @@ TEST(ProxyAuth, OneAnswerPerScheme) {
     const auto& c = cases[i];
     EXPECT_EQ(next_proxy_answer(c.offered, c.target, c.credentials, c.answered), c.expected)
         << "case " << i;
+  }
+}
+
+// The client asks for the request again (a challenge it took up itself):
+// the same request goes again, up to the limit for the whole request.
+TEST(ProxyAuth, SendsAgainWhenTheClientAsks) {
+  enum Step { kAnswered, kResend, kBroken };
+  const std::vector<Step> limit(kMaxResends, kResend);
+  const auto then = [](std::vector<Step> steps, std::initializer_list<Step> more) {
+    steps.insert(steps.end(), more);
+    return steps;
+  };
+  const int n = kMaxResends;
+  const struct {
+    const char* name;
+    std::vector<std::vector<Step>> rounds;  // one per send_until_answered of the request
+    std::vector<int> sends;                 // the sends of each round
+    std::string failure;
+  } cases[] = {
+      {"answered at once", {{kAnswered}}, {1}, ""},
+      {"sent again once", {{kResend, kAnswered}}, {2}, ""},
+      {"sent again twice", {{kResend, kResend, kAnswered}}, {3}, ""},
+      {"up to the limit", {then(limit, {kAnswered})}, {n + 1}, ""},
+      {"past the limit the request to send again stands as the failure",
+       {then(limit, {kResend, kAnswered})},
+       {n + 1},
+       "resend " + std::to_string(n + 1)},
+      {"another failure is never sent again", {{kBroken, kAnswered}}, {1}, "broken 1"},
+      {"the limit is the whole request's, across its answers to the proxy",
+       {then(std::vector<Step>(n - 1, kResend), {kAnswered}), {kResend, kResend, kAnswered}},
+       {n, 2},
+       "resend " + std::to_string(n + 2)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResendBudget budget;
+    int total = 0;
+    std::vector<int> sends;
+    std::string failure;
+    for (const auto& round : c.rounds) {
+      std::size_t at = 0;
+      const auto sent = send_until_answered(budget, [&]() -> Result<void, SendFailure> {
+        const Step step = round.at(at++);
+        ++total;
+        if (step == kAnswered) return {};
+        return Failure{SendFailure{
+            (step == kResend ? "resend " : "broken ") + std::to_string(total), step == kResend}};
+      });
+      sends.push_back(static_cast<int>(at));
+      if (!sent) {
+        failure = sent.error();
+        break;
+      }
+    }
+    EXPECT_EQ(sends, c.sends);
+    EXPECT_EQ(failure, c.failure);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "ui/desktop_signals.h"
+#include "ui/window_geometry.h"
 
 namespace nuvo {
 namespace {
@@ -439,6 +440,49 @@ TEST(Screen, DesktopCalls) {
     w.view.desktop = &desktop;
     for (const Step& step : c.steps) step(w);
     EXPECT_EQ(calls.calls, c.calls);
+  }
+}
+
+// The window's first size at the system DPI, and the second look once it
+// exists on a monitor whose DPI differs: a frame of 16 by 39 pixels at 96 DPI,
+// scaled, around the client area.
+TEST(WindowGeometry, FirstGuessAndTheWindowsOwnDpi) {
+  EXPECT_EQ(client_size(144), (WindowSize{930, 645}));
+  EXPECT_EQ(client_size(72), (WindowSize{620, 430}));  // never below 96 DPI
+  const ScreenRect full_hd{0, 0, 1920, 1040};
+  EXPECT_EQ(centre_in({636, 469}, full_hd), (WindowPlacement{642, 285, 636, 469}));
+  EXPECT_EQ(centre_in({636, 469}, {100, 50, 600, 400}), (WindowPlacement{100, 50, 636, 469}));
+
+  const OuterSize frame = [](unsigned dpi) -> std::optional<WindowSize> {
+    const WindowSize client = client_size(dpi);
+    return WindowSize{client.width + scale(16, dpi), client.height + scale(39, dpi)};
+  };
+  const OuterSize unknown = [](unsigned) -> std::optional<WindowSize> { return std::nullopt; };
+  const struct {
+    const char* name;
+    unsigned guessed, window_dpi;
+    OuterSize outer;
+    ScreenRect work;
+    std::optional<WindowPlacement> expected;
+  } cases[] = {
+      {"the same DPI: the first guess stands", 96, 96, frame, full_hd, std::nullopt},
+      {"both at or below 96 count as 96", 96, 72, frame, full_hd, std::nullopt},
+      {"the monitor scales by 150 %: larger", 96, 144, frame, full_hd,
+       WindowPlacement{483, 168, 954, 703}},
+      {"the system DPI was larger than the monitor's: smaller", 144, 96, frame, full_hd,
+       WindowPlacement{642, 285, 636, 469}},
+      {"centred on that monitor, at its top where it is not tall enough",
+       96,
+       192,
+       frame,
+       {1920, 0, 3200, 720},
+       WindowPlacement{1924, 0, 1272, 938}},
+      {"the frame cannot be measured: the first guess stands", 96, 144, unknown, full_hd,
+       std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(placement_at_window_dpi(c.guessed, c.window_dpi, c.outer, c.work), c.expected);
   }
 }
 

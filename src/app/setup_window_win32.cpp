@@ -6,7 +6,7 @@
 #include <commctrl.h>
 // clang-format on
 
-#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "app/setup_window.h"
@@ -40,6 +40,35 @@ bool press_focused_button(HWND window, const MSG& msg) {
   return true;
 }
 
+ScreenRect screen_rect(const RECT& r) {
+  return {static_cast<int>(r.left), static_cast<int>(r.top), static_cast<int>(r.right),
+          static_cast<int>(r.bottom)};
+}
+
+// The window's outer size around the client area at `dpi`.
+std::optional<WindowSize> outer_size(unsigned dpi) {
+  const WindowSize client = client_size(dpi);
+  RECT outer{0, 0, client.width, client.height};
+  if (!AdjustWindowRectExForDpi(&outer, kWindowStyle, FALSE, 0, dpi)) return std::nullopt;
+  return WindowSize{static_cast<int>(outer.right - outer.left),
+                    static_cast<int>(outer.bottom - outer.top)};
+}
+
+// Sizes and centres the new window again, on its monitor's work area, when
+// the monitor it opened on has another DPI than the first guess; its
+// controls are laid out at that DPI already. Failures leave the first guess.
+void place_at_window_dpi(HWND window, UINT guessed, const ScreenRect& primary_work) {
+  ScreenRect work = primary_work;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+    work = screen_rect(monitor.rcWork);
+  if (const auto again =
+          placement_at_window_dpi(guessed, GetDpiForWindow(window), outer_size, work))
+    SetWindowPos(window, nullptr, again->x, again->y, again->width, again->height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 }  // namespace
 
 int run_setup_window() {
@@ -62,20 +91,20 @@ int run_setup_window() {
   window_class.lpszClassName = kWindowClass;
   if (RegisterClassExW(&window_class) == 0) return fatal_last_error();
 
+  // The first guess: the system DPI. The window is sized again below once
+  // it exists, if the monitor it opens on has another.
   UINT dpi = GetDpiForSystem();
   if (dpi < 96) dpi = 96;
-  RECT outer{0, 0, scale(kClientWidth, dpi), scale(kClientHeight, dpi)};
-  if (!AdjustWindowRectExForDpi(&outer, kWindowStyle, FALSE, 0, dpi)) return fatal_last_error();
-  const int width = outer.right - outer.left;
-  const int height = outer.bottom - outer.top;
-  RECT work{};
-  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) work = RECT{};
-  const int x = static_cast<int>(work.left + std::max(0L, (work.right - work.left - width) / 2));
-  const int y = static_cast<int>(work.top + std::max(0L, (work.bottom - work.top - height) / 2));
+  const auto outer = outer_size(dpi);
+  if (!outer) return fatal_last_error();
+  RECT work_rect{};
+  if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_rect, 0)) work_rect = RECT{};
+  const WindowPlacement first = centre_in(*outer, screen_rect(work_rect));
 
   WindowState* state = new_window_state();
-  const HWND window = CreateWindowExW(kWindowExStyle, kWindowClass, kWindowTitle, kWindowStyle, x, y,
-                                      width, height, nullptr, nullptr, instance, state);
+  const HWND window =
+      CreateWindowExW(kWindowExStyle, kWindowClass, kWindowTitle, kWindowStyle, first.x, first.y,
+                      first.width, first.height, nullptr, nullptr, instance, state);
   const DWORD create_error = GetLastError();
   const CreationError stored = take_creation_error(*state);
   if (stored.code != 0 || window == nullptr) {
@@ -88,6 +117,7 @@ int run_setup_window() {
     return fatal(hresult_from_win32(create_error));
   }
 
+  place_at_window_dpi(window, dpi, screen_rect(work_rect));
   ShowWindow(window, SW_SHOWNORMAL);
   if (const HWND primary = primary_button(*state)) SetFocus(primary);
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "download/classify.h"
+#include "download/patience.h"
 #include "download/resume_state.h"
 #include "http/request.h"
 #include "manifest/channel.h"
@@ -52,7 +53,9 @@ class Loop {
     for (;;) {
       if (past_deadline()) return fail(SetupErrorKind::DownloadFailed, "deadline passed");
 
-      PartialState state = read_state(job_.fs, job_.paths.state);
+      PartialState state = read_state(job_.fs, job_.paths.state, job_.cancel);
+      // A cancel while the record was held: nothing is reset.
+      if (job_.cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
       const std::uint64_t size = job_.fs.file_size(job_.paths.part).value_or(0);
       std::uint64_t offset = 0;
       switch (judge_partial(size, state)) {
@@ -129,7 +132,8 @@ class Loop {
 
   // Streams one response body to installer.part through the one buffer.
   SetupResult<Body> store(HttpResponse& response, const ClassifiedResponse& c) {
-    auto file = job_.fs.open_file_write(job_.paths.part, c.offset != 0);
+    auto file = patiently(job_.fs, job_.cancel,
+                          [&] { return job_.fs.open_file_write(job_.paths.part, c.offset != 0); });
     if (!file) return Failure{std::move(file).error()};
     if (c.offset == 0) {
       if (auto r = file->truncate(0); !r) return Failure{r.error()};

@@ -98,7 +98,7 @@ class Run {
     if (auto r = fs_.check_not_link(paths.installer); !r) return Failure{r.error()};
     if (!fs_.file_size(paths.installer)) return std::optional<CacheFile>();
 
-    auto file = fs_.open_file_read(paths.installer);
+    auto file = patiently(fs_, cancel_, [&] { return fs_.open_file_read(paths.installer); });
     if (!file) return Failure{std::move(file).error()};
     const auto verified = verify(release, *file);
     if (verified) return std::optional<CacheFile>(std::move(file).value());
@@ -120,7 +120,7 @@ class Run {
 
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
     {
-      auto part = fs_.open_file_read(paths.part);
+      auto part = patiently(fs_, cancel_, [&] { return fs_.open_file_read(paths.part); });
       if (!part) return Failure{std::move(part).error()};
       if (auto r = verify(release, *part); !r) {
         if (keeps_file(r.error())) return Failure{r.error()};
@@ -134,7 +134,7 @@ class Run {
     if (cancel_.load()) return fail(SetupErrorKind::DownloadCancelled);
 
     if (auto r = finalize(paths); !r) return Failure{r.error()};
-    auto installer = fs_.open_file_read(paths.installer);
+    auto installer = patiently(fs_, cancel_, [&] { return fs_.open_file_read(paths.installer); });
     if (!installer) return Failure{std::move(installer).error()};
     if (auto r = verify(release, *installer, false); !r) return Failure{r.error()};
     return installer;

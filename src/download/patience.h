@@ -1,7 +1,8 @@
-// Another program may hold a file we just wrote for a moment (virus scanners
-// open every new file, above all one named .exe): a move or delete then fails
-// with a sharing violation or access denied that passes by itself. The run's
-// own moves, deletes and resets wait for it, a bounded time.
+// Another program may hold a file we just wrote for a while (virus scanners
+// open every new file, above all one named .exe, and read it whole): a move,
+// a delete or another open then fails with a sharing violation or access
+// denied that passes by itself. The run's own moves, deletes, resets and
+// every reopen of a file it wrote wait for it, a bounded time.
 #pragma once
 
 #include <atomic>
@@ -13,7 +14,10 @@
 
 namespace nuvo {
 
-inline constexpr std::chrono::milliseconds kPatience{5000};
+// Long enough for a scanner to read the largest package (512 MiB) at the
+// pace of a slow or busy disk, about 20 MB/s, or to unpack the installer's
+// archive as it goes: some 26 s. A cancel is still seen every step.
+inline constexpr std::chrono::milliseconds kPatience{30000};
 inline constexpr std::chrono::milliseconds kPatienceStep{50};
 
 // Calls `op` until it succeeds or fails for good. A transient refusal is

@@ -190,9 +190,9 @@ std::string format_state(const PartialState& state) {
   return out;
 }
 
-PartialState read_state(CacheFs& fs, std::string_view path) {
+PartialState read_state(CacheFs& fs, std::string_view path, const std::atomic<bool>& cancel) {
   if (!fs.check_not_link(path)) return {};
-  auto file = fs.open_file_read(path);
+  auto file = patiently(fs, cancel, [&] { return fs.open_file_read(path); });
   if (!file) return {};
   // One byte more than allowed tells an oversized record from a full one.
   std::array<std::uint8_t, kMaxStateFileSize + 1> buffer{};

@@ -31,6 +31,7 @@
 #include "http/proxy.h"
 #include "http/proxy_auth_win32.h"
 #include "http/request_thread.h"
+#include "http/resend.h"
 #include "http/transport.h"
 #include "http/winhttp_error_win32.h"
 #include "http/winhttp_exchange_win32.h"
@@ -209,19 +210,36 @@ class WinHttpTransport final : public HttpTransport {
     // A proxy that asks who the user is (the system's proxy or the
     // variable's) gets each answer once, all on the same request handle;
     // after that its 407 is the response. The handle keeps the extra headers
-    // of the first send for the next ones.
+    // of the first send for the next ones. WinHTTP itself may ask for the
+    // request to be sent again, when it has taken up a challenge (the next
+    // leg of Negotiate or NTLM): that too goes on the same handle, a few
+    // times per request, within the same deadline.
+    bool headers_added = false;
+    ResendBudget resends;
     for (ProxyAuthAnswers answered = 0;;) {
-      const bool add_headers = answered == 0 && !extra_headers.empty();
-      auto sent = await_call(transfer, *x, [&] {
-        return WinHttpSendRequest(
-            req, add_headers ? extra_headers.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
-            add_headers ? static_cast<DWORD>(extra_headers.size()) : 0, WINHTTP_NO_REQUEST_DATA, 0,
-            0, context);
+      auto exchanged = send_until_answered(resends, [&]() -> Result<void, SendFailure> {
+        const bool add_headers = !headers_added && !extra_headers.empty();
+        headers_added = true;
+        DWORD code = ERROR_SUCCESS;
+        const auto failed = [&code](std::string text) {
+          return Failure{SendFailure{std::move(text), code == ERROR_WINHTTP_RESEND_REQUEST}};
+        };
+        auto sent = await_call(
+            transfer, *x,
+            [&] {
+              return WinHttpSendRequest(
+                  req, add_headers ? extra_headers.c_str() : WINHTTP_NO_ADDITIONAL_HEADERS,
+                  add_headers ? static_cast<DWORD>(extra_headers.size()) : 0,
+                  WINHTTP_NO_REQUEST_DATA, 0, 0, context);
+            },
+            &code);
+        if (!sent) return failed(std::move(sent).error());
+        auto received = await_call(
+            transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); }, &code);
+        if (!received) return failed(std::move(received).error());
+        return {};
       });
-      if (!sent) return Failure{std::move(sent).error()};
-      auto received =
-          await_call(transfer, *x, [&] { return WinHttpReceiveResponse(req, nullptr); });
-      if (!received) return Failure{std::move(received).error()};
+      if (!exchanged) return exchanged;
 
       auto head = query_head(req);
       if (!head) return Failure{std::move(head).error()};

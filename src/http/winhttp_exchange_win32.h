@@ -59,21 +59,28 @@ class TransferScope {
 };
 
 // Starts an asynchronous WinHTTP call and waits until it completes or the
-// caller gives up. The value is the byte count the call reported.
+// caller gives up. The value is the byte count the call reported; with
+// `error_code`, a failure of WinHTTP's own also leaves its code there.
 template <class Start>
-Result<DWORD, std::string> await_call(Transfer& transfer, Exchange& x, Start start) {
+Result<DWORD, std::string> await_call(Transfer& transfer, Exchange& x, Start start,
+                                      DWORD* error_code = nullptr) {
   {
     std::lock_guard lock(x.mu);
     x.done = false;
     x.error = ERROR_SUCCESS;
     x.bytes = 0;
   }
-  if (!start()) return Failure{last_winhttp_error()};
+  if (!start()) {
+    if (error_code != nullptr) *error_code = GetLastError();
+    return Failure{last_winhttp_error()};
+  }
   std::unique_lock lock(x.mu);
   x.changed.wait(lock, [&] { return x.done || transfer.aborted(); });
   if (transfer.aborted()) return Failure{std::string("abandoned")};  // already failed
-  if (x.error != ERROR_SUCCESS)
+  if (x.error != ERROR_SUCCESS) {
+    if (error_code != nullptr) *error_code = x.error;
     return Failure{secure_failure_text(x.secure_flags) + winhttp_error(x.error)};
+  }
   return x.bytes;
 }
 

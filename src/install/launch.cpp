@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdio>
+#include <optional>
 #include <string_view>
 
 #include "common/utf.h"
@@ -80,18 +81,10 @@ std::string describe_error(InstallerLauncher& launcher, std::uint32_t code) {
   return windows_error_text(launcher.describe(code), code);
 }
 
-// Everything between the launch and its result; COM is initialised around it.
-InstallResult start_and_wait(const std::string& file, const std::string& directory,
-                             InstallerLauncher& launcher) {
-  ShellLaunch launch = launcher.start_elevated(file, directory);
-  if (!launch.ok) {
-    const std::uint32_t code = hresult_from_win32(launch.last_error);
-    if (code == kHresultCancelled) return InstallOutcome::Cancelled;
-    return fill(kStartFailed, describe_error(launcher, code));
-  }
-  if (!launch.process) return std::string(kNoProcess);
-  if (!launch.process->wait()) return std::string(kWaitFailed);
-  const auto exit_code = launch.process->exit_code();
+// The wait for a started installer and the meaning of its exit code.
+InstallResult wait_for(InstallerProcess& process, InstallerLauncher& launcher) {
+  if (!process.wait()) return std::string(kWaitFailed);
+  const auto exit_code = process.exit_code();
   if (!exit_code) {
     return fill(kExitCodeUnreadable,
                 describe_error(launcher, hresult_from_win32(exit_code.error())));
@@ -132,18 +125,32 @@ std::string parent_directory(std::string_view path) {
   return std::string(head);
 }
 
-InstallResult launch_and_wait(const FileHandle& installer, InstallerLauncher& launcher) {
+InstallResult launch_and_wait(const FileHandle& installer, InstallerLauncher& launcher,
+                              WindowOwner owner) {
   const auto canonical = launcher.canonical_path(installer);
   if (!canonical) return fill(kOpenFailed, canonical.error().display());
-  const std::string file = shell_path(*canonical);
-  const std::string directory = shell_path(parent_directory(*canonical));
+  const LaunchRequest request{shell_path(*canonical), shell_path(parent_directory(*canonical)),
+                              owner, kLaunchMask};
 
   const std::int32_t com = launcher.initialize_com();
   if (com < 0)
     return fill(kPrepareFailed, describe_error(launcher, static_cast<std::uint32_t>(com)));
-  InstallResult result = start_and_wait(file, directory, launcher);
+  ShellLaunch launch = launcher.start_elevated(request);
+  std::optional<InstallResult> refused;
+  if (!launch.ok) {
+    const std::uint32_t code = hresult_from_win32(launch.last_error);
+    refused = code == kHresultCancelled
+                  ? InstallResult(InstallOutcome::Cancelled)
+                  : InstallResult(fill(kStartFailed, describe_error(launcher, code)));
+  }
+  // The launch is over (kMaskNoAsync), and COM with it. A single-threaded
+  // apartment must pump messages while it waits, or every broadcast sent to
+  // its thread waits for it: the apartment is left before the wait, which
+  // can last as long as the installer runs.
   launcher.uninitialize_com();
-  return result;
+  if (refused) return std::move(*refused);
+  if (!launch.process) return std::string(kNoProcess);
+  return wait_for(*launch.process, launcher);
 }
 
 }  // namespace nuvo

@@ -22,9 +22,16 @@ std::string windows_error_text(std::string_view description, std::uint32_t code)
 // Where the installer runs: the directory of `path`, or `path` itself.
 std::string parent_directory(std::string_view path);
 
+// The launch's mask: the process handle back, the launch finished before the
+// call returns, and no message box of the shell's own (every failure is
+// reported by the caller).
+inline constexpr std::uint32_t kLaunchMask = kMaskNoCloseProcess | kMaskNoAsync | kMaskFlagNoUi;
+
 // Starts the installer that `installer` holds open, as it was verified, by
-// the name the file system gives that handle. Blocks until the installer has
-// ended; no time limit, no cancellation.
-InstallResult launch_and_wait(const FileHandle& installer, InstallerLauncher& launcher);
+// the name the file system gives that handle, with `owner` as the consent
+// prompt's owner window. Blocks until the installer has ended; no time
+// limit, no cancellation.
+InstallResult launch_and_wait(const FileHandle& installer, InstallerLauncher& launcher,
+                              WindowOwner owner = 0);
 
 }  // namespace nuvo

@@ -133,8 +133,14 @@ SetupResult<CacheFile> open_file_read(std::string_view path);
 // `append`, else at the start. Others may read and write, not delete.
 SetupResult<CacheFile> open_file_write(std::string_view path, bool append);
 
-// Replaces an existing `to`, and is on the disk when it returns: the move is
-// written through (on POSIX the directory is flushed after the rename).
+// Replaces an existing `to` in one step: after a crash the file has one name
+// or the other, never none (both names are in one directory). On POSIX the
+// directory is flushed after the rename, so the move is on the disk when
+// this returns. On Windows MOVEFILE_WRITE_THROUGH guarantees that only for a
+// move done as a copy and a delete, which this one never is (no copy is
+// allowed); a rename is a logged change of the file system's metadata, which
+// a power cut right after this returns may still undo. The file's bytes
+// were flushed before the move, so either name holds the same data.
 SetupResult<void> move_file(std::string_view from, std::string_view to);
 SetupResult<void> delete_file(std::string_view path);
 

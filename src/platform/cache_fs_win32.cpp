@@ -6,6 +6,7 @@
 #include "platform/cache_fs.h"
 #include "platform/file.h"
 #include "platform/os_file.h"
+#include "platform/paths.h"
 #include "platform/win32_support.h"
 
 namespace nuvo {
@@ -42,10 +43,31 @@ bool is_not_found(DWORD code) {
          code == ERROR_INVALID_DRIVE || code == ERROR_BAD_NETPATH || code == ERROR_BAD_NET_NAME;
 }
 
+// The name every file call of the cache takes: the extended-length form of
+// the full path. Without it a path of MAX_PATH characters or more fails
+// wherever LongPathsEnabled is off, which is the default, even with
+// longPathAware in the manifest, and a --cache-dir can be that long. That
+// form is taken literally, so the path is made full and normal first, as
+// Windows would make it for the plain form (separators, "." components,
+// trailing dots and blanks); a verbatim path is left as it is.
 SetupResult<std::wstring> wide_path(std::string_view path) {
   auto wide = win32::widen(path);
   if (!wide) return storage("convert", path, ERROR_INVALID_NAME);
-  return std::move(*wide);
+  if (wide->starts_with(L"\\\\?\\")) return std::move(*wide);
+  std::wstring full(wide->size() + 1, L'\0');
+  for (;;) {
+    const DWORD n =
+        GetFullPathNameW(wide->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return storage("find the full name of", path, GetLastError());
+    if (n < full.size()) {
+      full.resize(n);
+      break;
+    }
+    full.resize(n);  // n is the size needed, terminator included
+  }
+  auto extended = win32::widen(extended_length_path(win32::narrow(full)));
+  if (!extended) return storage("convert", path, ERROR_INVALID_NAME);
+  return std::move(*extended);
 }
 
 // The attributes of the object itself: GetFileAttributesExW reports a link's
@@ -244,7 +266,7 @@ SetupResult<void> delete_file(std::string_view path) {
 }
 
 std::optional<std::uint64_t> file_size(std::string_view path) {
-  const auto wide = win32::widen(path);
+  const auto wide = wide_path(path);
   if (!wide) return std::nullopt;
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!read_attributes(*wide, data)) return std::nullopt;

@@ -24,6 +24,23 @@ class InstallerProcess {
   virtual Result<std::uint32_t, std::uint32_t> exit_code() = 0;
 };
 
+// The window that owns the shell's prompts, as an opaque number (an HWND on
+// Windows); 0 for none.
+using WindowOwner = std::uintptr_t;
+
+// SHELLEXECUTEINFOW's fMask bits of the launch.
+inline constexpr std::uint32_t kMaskNoCloseProcess = 0x40;  // SEE_MASK_NOCLOSEPROCESS
+inline constexpr std::uint32_t kMaskNoAsync = 0x100;        // SEE_MASK_NOASYNC
+inline constexpr std::uint32_t kMaskFlagNoUi = 0x400;       // SEE_MASK_FLAG_NO_UI
+
+// What the shell is asked to start, and how.
+struct LaunchRequest {
+  std::string file;
+  std::string directory;  // the working directory
+  WindowOwner owner = 0;  // the consent prompt's owner
+  std::uint32_t mask = 0;
+};
+
 struct ShellLaunch {
   bool ok = false;
   std::uint32_t last_error = 0;                // when !ok
@@ -40,12 +57,12 @@ class InstallerLauncher {
   // CoInitializeEx as a single-threaded apartment without OLE1 DDE; the HRESULT.
   virtual std::int32_t initialize_com() = 0;
   virtual void uninitialize_com() = 0;
-  // ShellExecuteExW with the verb "runas", no parameters, no owner window,
-  // `directory` as working directory, shown normally; the launch is finished
-  // before it returns.
-  virtual ShellLaunch start_elevated(std::string_view file, std::string_view directory) = 0;
-  // What Windows says about `code`: the thread's COM error information if
-  // the failing call left one, else the system message; empty when neither.
+  // ShellExecuteExW with the verb "runas", no parameters, the request's
+  // owner window, working directory and mask, shown normally.
+  virtual ShellLaunch start_elevated(const LaunchRequest& request) = 0;
+  // What Windows says about `code`: while COM is initialised, the thread's
+  // COM error information if the failing call left one; else the system
+  // message; empty when neither.
   virtual std::string describe(std::uint32_t code) = 0;
 };
 

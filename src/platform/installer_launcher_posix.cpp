@@ -105,10 +105,10 @@ class PosixInstallerLauncher final : public InstallerLauncher {
   std::int32_t initialize_com() override { return 0; }
   void uninitialize_com() override {}
 
-  ShellLaunch start_elevated(std::string_view file, std::string_view directory) override {
+  ShellLaunch start_elevated(const LaunchRequest& request) override {
     ShellLaunch launch;
-    const std::string program(file);
-    const std::string cwd(directory);
+    const std::string& program = request.file;
+    const std::string& cwd = request.directory;
     FileActions actions;
     if (!actions.ok()) {
       launch.last_error = ENOMEM;

@@ -14,6 +14,8 @@ namespace {
 #ifdef _WIN64
 static_assert(sizeof(SHELLEXECUTEINFOW) == 112);
 #endif
+static_assert(kMaskNoCloseProcess == SEE_MASK_NOCLOSEPROCESS && kMaskNoAsync == SEE_MASK_NOASYNC &&
+              kMaskFlagNoUi == SEE_MASK_FLAG_NO_UI);
 
 struct ProcessHandleTraits {
   using Native = HANDLE;
@@ -38,8 +40,8 @@ class ShellInstallerProcess final : public InstallerProcess {
 
   bool wait() override { return WaitForSingleObject(process_.get(), INFINITE) == WAIT_OBJECT_0; }
 
+  // Called once COM is left: the code's description is the system's.
   Result<std::uint32_t, std::uint32_t> exit_code() override {
-    forget_error_info();
     DWORD code = 0;
     if (!GetExitCodeProcess(process_.get(), &code)) return Failure{GetLastError()};
     return static_cast<std::uint32_t>(code);
@@ -90,17 +92,21 @@ class ShellInstallerLauncher final : public InstallerLauncher {
 
   void uninitialize_com() override { com_.leave(); }
 
-  ShellLaunch start_elevated(std::string_view file, std::string_view directory) override {
+  ShellLaunch start_elevated(const LaunchRequest& launch_request) override {
     ShellLaunch launch;
-    const auto wide_file = win32::widen(file);
-    const auto wide_directory = win32::widen(directory);
+    const auto wide_file = win32::widen(launch_request.file);
+    const auto wide_directory = win32::widen(launch_request.directory);
     if (!wide_file || !wide_directory) {
       launch.last_error = ERROR_INVALID_NAME;
       return launch;
     }
     SHELLEXECUTEINFOW request{};
     request.cbSize = sizeof(request);
-    request.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    request.fMask = launch_request.mask;
+    // The consent prompt comes up in front of its owner; without one, or
+    // with one that is not in the foreground, Windows only flashes it on the
+    // taskbar. The owner's thread keeps pumping messages while this waits.
+    request.hwnd = reinterpret_cast<HWND>(launch_request.owner);
     request.lpVerb = L"runas";
     request.lpFile = wide_file->c_str();
     request.lpDirectory = wide_directory->c_str();
@@ -118,7 +124,8 @@ class ShellInstallerLauncher final : public InstallerLauncher {
   }
 
   std::string describe(std::uint32_t code) override {
-    std::string text = com_error_description();
+    std::string text;
+    if (com_.usable()) text = com_error_description();
     if (!text.empty()) return text;
     text = win32::system_message(code);
     // Not every system knows the HRESULT form of a plain Windows error.

@@ -27,6 +27,12 @@ bool is_absolute_windows_path(std::string_view path);
 // UNC, verbatim UNC or device path.
 bool is_acceptable_windows_cache_dir(std::string_view path);
 
+// The extended-length form of a full, normal Windows path (as
+// GetFullPathNameW gives it), which the file calls take beyond MAX_PATH:
+// C:\a gives \\?\C:\a, \\server\share\a gives \\?\UNC\server\share\a; a verbatim
+// path, a device path and anything else stay as they are.
+std::string extended_length_path(std::string_view full_path);
+
 // The Linux stand-in: an absolute path without a ".." component.
 bool is_acceptable_posix_cache_dir(std::string_view path);
 

@@ -53,6 +53,14 @@ bool is_acceptable_windows_cache_dir(std::string_view path) {
   return is_drive_root(path) && !has_dot_dot(path, false);
 }
 
+std::string extended_length_path(std::string_view full_path) {
+  if (is_drive_root(full_path)) return "\\\\?\\" + std::string(full_path);
+  const bool unc = full_path.size() >= 3 && full_path[0] == '\\' && full_path[1] == '\\' &&
+                   full_path[2] != '\\' && full_path[2] != '?' && full_path[2] != '.';
+  if (unc) return "\\\\?\\UNC\\" + std::string(full_path.substr(2));
+  return std::string(full_path);
+}
+
 bool is_acceptable_posix_cache_dir(std::string_view path) {
   if (!path.starts_with('/')) return false;
   std::size_t start = 0;

@@ -35,7 +35,13 @@ UINT taskbar_button_created_message() {
   return message;
 }
 
-TaskbarButton::TaskbarButton(HWND window) : window_(window) {}
+TaskbarButton::TaskbarButton(HWND window) : window_(window) {
+  // An elevated window gets no registered message from the shell, which runs
+  // at medium integrity, unless it lets that message through: without this
+  // an elevated run never learns of its button and never shows progress.
+  if (const UINT message = taskbar_button_created_message(); message != 0)
+    ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr);
+}
 
 TaskbarButton::~TaskbarButton() = default;
 

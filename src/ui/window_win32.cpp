@@ -262,8 +262,11 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
     if (state != nullptr) {
       SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
       state->view = std::make_unique<WindowView>(window, state->controls, state->desktop);
-      state->screen = std::make_unique<SetupScreen>(
-          *state->view, [] { return start_installation(system_worker_services()); });
+      // The window owns the consent prompt of every run it starts.
+      const auto owner = reinterpret_cast<std::uintptr_t>(window);
+      state->screen = std::make_unique<SetupScreen>(*state->view, [owner] {
+        return start_installation(system_worker_services(std::nullopt, owner));
+      });
     }
     return DefWindowProcW(window, message, wparam, lparam);
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32_support.h"
+#include "ui/window_geometry.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,8 +16,6 @@ inline constexpr wchar_t kWindowClass[] = L"NuvoOnlineSetup";
 inline constexpr wchar_t kWindowTitle[] = L"Установка Nuvo";
 inline constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 inline constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-inline constexpr int kClientWidth = 620;
-inline constexpr int kClientHeight = 430;
 inline constexpr WORD kIconId = 101;
 inline constexpr int kPrimaryId = 1001;
 inline constexpr int kSecondaryId = 1002;
@@ -42,10 +41,5 @@ CreationError take_creation_error(WindowState& state);
 HWND primary_button(const WindowState& state);
 
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-// 96-DPI units at `dpi`, the fraction dropped; dpi never below 96.
-inline int scale(int units, UINT dpi) {
-  return static_cast<int>(static_cast<long long>(units) * (dpi < 96 ? 96 : dpi) / 96);
-}
 
 }  // namespace nuvo

@@ -9,7 +9,7 @@
 
 namespace nuvo {
 
-WorkerServices system_worker_services(std::optional<std::string> cache_root) {
+WorkerServices system_worker_services(std::optional<std::string> cache_root, std::uintptr_t owner) {
   WorkerServices services;
   services.make_client = [cache_root]() -> Result<ChannelClient, std::string> {
     // A folder named by the caller is walked whole; the default one below Local AppData.
@@ -24,8 +24,8 @@ WorkerServices system_worker_services(std::optional<std::string> cache_root) {
   services.check_no_downgrade = [](std::string_view version) {
     return check_no_downgrade(version, *system_product_registry());
   };
-  services.launch = [](const VerifiedPackage& package) {
-    return launch_and_wait(package.installer.handle(), *system_installer_launcher());
+  services.launch = [owner](const VerifiedPackage& package) {
+    return launch_and_wait(package.installer.handle(), *system_installer_launcher(), owner);
   };
   services.now = [] { return WorkerServices::Clock::now(); };
   return services;

@@ -70,8 +70,11 @@ struct WorkerServices {
 };
 
 // The built-in channel, the default cache root, this machine's registry and
-// launcher, the steady clock. With `cache_root`, that folder instead.
-WorkerServices system_worker_services(std::optional<std::string> cache_root = std::nullopt);
+// launcher, the steady clock. With `cache_root`, that folder instead;
+// `owner` is the window the consent prompt belongs to (an HWND on Windows;
+// 0 for none).
+WorkerServices system_worker_services(std::optional<std::string> cache_root = std::nullopt,
+                                      std::uintptr_t owner = 0);
 
 inline constexpr std::chrono::milliseconds kProgressInterval{100};
 

@@ -156,6 +156,16 @@ class DownloadOnly(unittest.TestCase):
         self.assertReady(run)
         self.assertEqual((self.cache / "download.lock").read_bytes(), b"")
 
+    def test_a_cache_dir_longer_than_max_path(self):
+        """A --cache-dir whose files lie beyond 259 characters works (on
+        Windows by their extended-length names) and is walked as any other."""
+        self.serve(full())
+        self.cache = self.tmp / ("d" * 120) / ("e" * 120) / "cache"
+        self.release = self.cache / RELEASE_DIR
+        self.assertGreater(len(native_path(self.release / "NuvoInstaller.exe")), 259)
+        self.assertReady(self.download())
+        self.assertEqual((self.cache / "download.lock").read_bytes(), b"")
+
     def test_resumption(self):
         half = SIZE // 2
         lm = "Tue, 01 Dec 2026 10:00:00 GMT"
@@ -324,7 +334,7 @@ class DownloadOnly(unittest.TestCase):
                     self.assertGreaterEqual(ended, released)
                 else:
                     self.assertFailed(run, STORAGE, "Resolving\nVerifying\n")
-                    self.assertGreaterEqual(run.seconds, 5.0)
+                    self.assertGreaterEqual(run.seconds, 30.0)  # the patience
                     self.assertEqual((self.release / "installer.part").read_bytes(), PAYLOAD)
                     self.assertFalse((self.release / "NuvoInstaller.exe").exists())
 

@@ -39,6 +39,12 @@ KNOWN_FORWARDERS = {
        for name in ("CryptAcquireContextA", "CryptAcquireContextW", "CryptGenRandom",
                     "CryptReleaseContext")},
 }
+# Calls that Windows' documentation asks of a window like ours, imported at
+# start-up or delay-loaded: letting the shell's TaskbarButtonCreated through
+# to an elevated window, the window's own DPI and its monitor's work area.
+REQUIRED_CALLS = {("user32.dll", "ChangeWindowMessageFilterEx"),
+                  ("user32.dll", "GetDpiForWindow"), ("user32.dll", "MonitorFromWindow"),
+                  ("user32.dll", "GetMonitorInfoW"), ("shell32.dll", "ShellExecuteExW")}
 # ASLR with high entropy, DEP, terminal-server aware.
 DLL_CHARACTERISTICS = 0x0020 | 0x0040 | 0x0100 | 0x8000
 RELOCS_STRIPPED = 0x0001
@@ -106,20 +112,42 @@ class Image:
         at = self.offset(rva)
         while any(self.data[at:at + 20]):
             lookup, name, bound = struct.unpack_from("<I8xII", self.data, at)
-            thunk = self.offset(lookup or bound)
-            functions = []
-            while True:
-                entry, = struct.unpack_from("<Q", self.data, thunk)
-                if entry == 0:
-                    break
-                if entry & (1 << 63):
-                    functions.append(f"#{entry & 0xFFFF}")
-                else:
-                    functions.append(self.c_string((entry & 0x7FFFFFFF) + 2))  # after the hint
-                thunk += 8
-            out.append((self.c_string(name), functions))
+            out.append((self.c_string(name), self.thunk_names(lookup or bound)))
             at += 20
         return out
+
+    def delay_imports(self):
+        """[(dll, [function, ...])] of the delay-load descriptors. GNU ld
+        leaves their data directory empty for dlltool's delay libraries, so
+        they are found by their shape: attributes 1 (addresses are RVAs), the
+        RVA of a DLL's name, the module handle's, the address table's and
+        the name table's."""
+        out = []
+        for _, address, raw_size, raw in self.sections:
+            for at in range(raw, raw + raw_size - 20, 4):
+                attributes, name, module, table, names = struct.unpack_from("<5I", self.data, at)
+                if attributes != 1 or not (name and module and table and names):
+                    continue
+                try:
+                    dll = self.c_string(name)
+                    if dll.lower().endswith(".dll"):
+                        out.append((dll, self.thunk_names(names)))
+                except (ValueError, UnicodeDecodeError, struct.error):
+                    continue
+        return out
+
+    def thunk_names(self, rva):
+        thunk = self.offset(rva)
+        functions = []
+        while True:
+            entry, = struct.unpack_from("<Q", self.data, thunk)
+            if entry == 0:
+                return functions
+            if entry & (1 << 63):
+                functions.append(f"#{entry & 0xFFFF}")
+            else:
+                functions.append(self.c_string((entry & 0x7FFFFFFF) + 2))  # after the hint
+            thunk += 8
 
     def imported_dlls(self):
         names = []
@@ -261,6 +289,11 @@ class Resources(unittest.TestCase):
                              for dll, functions in imports for f in functions
                              if (dll.lower(), f) in KNOWN_FORWARDERS]
                 self.assertEqual(forwarded, [])
+
+    def test_the_window_makes_the_calls_windows_asks_for(self):
+        calls = {(dll.lower(), f) for dll, functions
+                 in self.image.startup_imports() + self.image.delay_imports() for f in functions}
+        self.assertEqual(REQUIRED_CALLS - calls, set())
 
     def test_size_limit(self):
         self.assertLessEqual(len(self.bytes), SIZE_LIMIT)
