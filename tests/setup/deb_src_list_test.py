@@ -114,10 +114,10 @@ CASES = [
         for host, value in [("a.example", "false"), ("b.example", "off"), ("c.example", "0"),
                             ("d.example", "No"), ("deb.debian.org", "yes")])},
      MAIN_AND_SECURITY.split("\n\n")[0] + "\n"),
-    ("one archive's suite left out, one of several URIs", {"sources.list.d/debian.sources":
+    ("one archive's suite left out (named as apt names it), one of several URIs", {"sources.list.d/debian.sources":
         DEBIAN_SOURCES.replace("URIs: http://deb.debian.org/debian\n",
-                               "URIs: http://deb.debian.org/debian https://mirror.example/debian\n")},
-     MAIN_AND_SECURITY.replace("\n\n", "\n\nTypes: deb-src\nURIs: https://mirror.example/debian\n"
+                               "URIs: http://deb.debian.org/debian https://mirror.example/debian/\n")},
+     MAIN_AND_SECURITY.replace("\n\n", "\n\nTypes: deb-src\nURIs: https://mirror.example/debian/\n"
                                f"Suites: bookworm-updates\nComponents: main\nSigned-By: {KEY}\n\n"),
      ["--without", "https://mirror.example/debian bookworm"]),
 ]
