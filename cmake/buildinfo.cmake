@@ -1,6 +1,7 @@
 # Writes buildinfo.txt, the record of what made a build's Windows images:
-# the source (commit, time stamp, channel settings) and the Debian versions
-# of every tool and library whose bytes reach them. Two builds that agree on
+# the source (commit, time stamp, channel settings), the Debian versions of
+# every tool and library whose bytes reach them, with all they depend on,
+# and the archive state they came from. Two builds that agree on
 # this record give the same images. Run by the buildinfo target:
 #   cmake -DOUTPUT=... -DSOURCE_DIR=... -DSODIUM_PREFIX=... -DSOURCE_DATE_EPOCH=...
 #         -DVERSION=... -DRELEASE_HOST=... -DASSET_HOST=... -DPUBLIC_KEY=... -P buildinfo.cmake
@@ -53,6 +54,17 @@ if(EXISTS ${sodium_recipe})
 else()
   string(APPEND record "libsodium: no recipe.txt in ${SODIUM_PREFIX} (run scripts/setup)\n")
 endif()
+# Every package version in the closure of those above, and the archive state
+# apt installed them from: what scripts/rebuild-env needs to make a root that
+# builds the same images when Debian has moved on.
+find_program(PYTHON3 python3)
+execute_process(COMMAND ${PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/buildinfo_packages.py ${packages}
+                OUTPUT_VARIABLE closure ERROR_VARIABLE closure_error RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  string(STRIP "${closure_error}" closure_error)
+  set(closure "packages: unknown (${closure_error})\n")
+endif()
+string(APPEND record "${closure}")
 
 # Written only when it changed, so that nothing depending on it rebuilds.
 set(old "")

@@ -38,44 +38,87 @@ void write_std(StdStream stream, std::string_view utf8) {
   }
 }
 
-Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size_t limit) {
+namespace {
+
+// The console's input mode from before the prompt, for the control handler:
+// Ctrl+C, Ctrl+Break and a closed console put it back before the process ends.
+HANDLE g_console_in = nullptr;
+DWORD g_saved_mode = 0;
+
+BOOL WINAPI restore_console_mode(DWORD) {
+  SetConsoleMode(g_console_in, g_saved_mode);
+  return FALSE;  // the next handler, by default the one that ends the process
+}
+
+// Reads the console up to the end of its line: what was typed past the limit
+// stays out of the next reader's way.
+void drain_console_line(HANDLE in) {
+  for (;;) {
+    wchar_t c = 0;
+    DWORD got = 0;
+    if (!ReadConsoleW(in, &c, 1, &got, nullptr) || got == 0 || c == L'\n') return;
+  }
+}
+
+}  // namespace
+
+Result<std::optional<std::string>, OsError> read_secret_line(std::string_view prompt,
+                                                             std::size_t limit) {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
   if (in == nullptr || in == INVALID_HANDLE_VALUE) return Failure{last_os_error()};
 
   DWORD mode = 0;
   if (GetFileType(in) == FILE_TYPE_CHAR && GetConsoleMode(in, &mode)) {
+    g_console_in = in;
+    g_saved_mode = mode;
+    if (!SetConsoleCtrlHandler(restore_console_mode, TRUE)) return Failure{last_os_error()};
     // Echo goes off before the prompt shows, so nothing typed after it is seen.
-    SetConsoleMode(in, (mode & ~DWORD{ENABLE_ECHO_INPUT}) | ENABLE_LINE_INPUT);
+    if (!SetConsoleMode(in, (mode & ~DWORD{ENABLE_ECHO_INPUT}) | ENABLE_LINE_INPUT |
+                                ENABLE_PROCESSED_INPUT)) {
+      const OsError error = last_os_error();
+      SetConsoleCtrlHandler(restore_console_mode, FALSE);
+      return Failure{error};
+    }
     write_std(StdStream::Err, prompt);
     // Room for the longest line up front, in both encodings: the secret is
     // never copied to a larger buffer, and every buffer is wiped.
     std::u16string wide;
     wide.reserve(limit + 1);
     std::optional<OsError> error;
+    bool ended = false;  // by its line break
     for (;;) {
       wchar_t c = 0;
       DWORD got = 0;
       if (!ReadConsoleW(in, &c, 1, &got, nullptr)) error = last_os_error();
-      if (error || got == 0 || c == L'\n') break;
+      if (error || got == 0) break;
+      if (c == L'\n') {
+        ended = true;
+        break;
+      }
       if (wide.size() == limit) {
         error = os_error_from_code(ERROR_BUFFER_OVERFLOW);
+        drain_console_line(in);
         break;
       }
       wide += static_cast<char16_t>(c);
     }
+    // Lines pasted after this one are not left for the shell.
+    FlushConsoleInputBuffer(in);
     SetConsoleMode(in, mode);
+    SetConsoleCtrlHandler(restore_console_mode, FALSE);
     write_std(StdStream::Err, "\n");
     if (!wide.empty() && wide.back() == u'\r') wide.pop_back();
     std::string line;
     line.reserve(3 * limit + 1);
-    if (!error && !append_utf16_as_utf8(line, wide))
+    if (!error && ended && !append_utf16_as_utf8(line, wide))
       error = os_error_from_code(ERROR_NO_UNICODE_TRANSLATION);
     wipe(wide);
-    if (error) {
+    if (error || !ended) {
       wipe(line);
-      return Failure{*error};
+      if (error) return Failure{*error};
+      return std::optional<std::string>{};
     }
-    return line;
+    return std::optional<std::string>{std::move(line)};
   }
 
   std::string line;
@@ -83,13 +126,16 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
   for (;;) {
     char c = 0;
     DWORD got = 0;
-    if (!ReadFile(in, &c, 1, &got, nullptr)) {
-      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+    if (!ReadFile(in, &c, 1, &got, nullptr) && GetLastError() != ERROR_BROKEN_PIPE) {
       const OsError error = last_os_error();
       wipe(line);
       return Failure{error};
     }
-    if (got == 0 || c == '\n') break;
+    if (got == 0) {  // the end of the input, before the line's
+      wipe(line);
+      return std::optional<std::string>{};
+    }
+    if (c == '\n') break;
     if (line.size() == limit) {
       wipe(line);
       return Failure{os_error_from_code(ERROR_BUFFER_OVERFLOW)};
@@ -97,7 +143,7 @@ Result<std::string, OsError> read_secret_line(std::string_view prompt, std::size
     line += c;
   }
   if (line.ends_with('\r')) line.pop_back();
-  return line;
+  return std::optional<std::string>{std::move(line)};
 }
 
 }  // namespace nuvo

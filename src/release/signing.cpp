@@ -40,7 +40,8 @@ Result<std::string, std::string> read_password(const KeyOptions& options) {
   }
   auto line = read_secret_line("Password of the secret key: ", kMaxPasswordSize);
   if (!line) return Failure{"cannot read the password: " + line.error().display()};
-  return std::move(*line);
+  if (!*line) return Failure{std::string("no password: the input ended before the line did")};
+  return std::move(**line);
 }
 
 }  // namespace

@@ -3,8 +3,10 @@
 programs again from this checkout, with this build's channel settings, in
 another folder at another time, and both must equal this build's, with no
 build path in them. The check takes a copy of NuvoSetup.exe signed with a
-test certificate back to the unsigned bytes and finds it identical, and
-names where a changed copy differs and both records when they differ.
+test certificate back to the unsigned bytes and finds it identical, naming
+the key, the hosts and the signer; it names where a changed copy differs and
+both records when they differ, and refuses a certificate table that carries
+more than the signature and a file from its own build folder.
 
     rebuild_e2e.py <NuvoSetup.exe> <nuvo-release.exe> <release host> <asset hosts, comma-separated>
                    <public key, base64>
@@ -80,10 +82,21 @@ class Rebuild(unittest.TestCase):
         other_record.write_text(record.replace("binutils-mingw-w64-x86-64 ",
                                                "binutils-mingw-w64-x86-64 0.other+"))
         pe = struct.unpack_from("<I", original, 0x3C)[0]
+        pub_key = base64.b64decode(base64.b64decode(PUBLIC_KEY).decode().splitlines()[1])
+        proved = [f"minisign key ID built in: {pub_key[2:10][::-1].hex().upper()}, "
+                  "the given public key's\n", f"release host: {RELEASE_HOST}\n",
+                  f"asset hosts: {ASSET_HOSTS.replace(',', ' ')}\n", "commit: "]
         # given file, its record, exit code, what the output says
         cases = [
-            ("signed", self.signed, BUILD / "buildinfo.txt", 0, ["identical"]),
-            ("unsigned", SETUP, BUILD / "buildinfo.txt", 0, ["identical"]),
+            ("signed", self.signed, BUILD / "buildinfo.txt", 0,
+             ["identical\n", *proved, "Authenticode signer: /CN=Nuvo test publisher, issued by "
+              "/CN=Nuvo test publisher, time stamp: none\n"]),
+            ("unsigned", SETUP, BUILD / "buildinfo.txt", 0,
+             ["identical\n", *proved, "Authenticode signer: none"]),
+            ("padded certificate table", self.padded(self.signed.read_bytes()),
+             BUILD / "buildinfo.txt", 1, ["refused: its certificate table holds more than its signature"]),
+            ("inside the build folder", self.rebuilt / "NuvoSetup.exe", BUILD / "buildinfo.txt", 2,
+             [f"is inside the build folder {self.rebuilt}"]),
             ("time stamp", self.flipped("stamp.exe", original, pe + 8), BUILD / "buildinfo.txt",
              1, [f"first at offset {pe + 8:#x}, in the headers"]),
             ("code", self.flipped("code.exe", original, first_section_offset(original)),
@@ -96,7 +109,17 @@ class Rebuild(unittest.TestCase):
                 run = self.check(exe, given_record)
                 self.assertEqual(run.returncode, code, run.stdout + run.stderr)
                 for text in says:
-                    self.assertIn(text, run.stdout)
+                    self.assertIn(text, run.stdout + run.stderr)
+
+    def padded(self, signed):
+        """A signed image whose certificate table carries 16 more bytes after the signature."""
+        data = bytearray(signed + b"payload!" * 2)
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        at = pe + 24 + 112 + 8 * 4 + 4
+        struct.pack_into("<I", data, at, struct.unpack_from("<I", data, at)[0] + 16)
+        path = self.dir / "padded.exe"
+        path.write_bytes(bytes(data))
+        return path
 
     def flipped(self, name, data, offset):
         changed = bytearray(data)

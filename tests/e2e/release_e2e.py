@@ -4,14 +4,16 @@ trips with the real minisign, publish and its refusals, check over damaged
 releases. Usage: release_e2e.py <nuvo-release> <NuvoSetup>"""
 
 import base64
+import fcntl
 import os
-import pty
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 from pathlib import Path
@@ -83,37 +85,54 @@ class Release(unittest.TestCase):
                                  r"Trusted comment: timestamp:\d+\tfile:NuvoInstaller.exe\tversion:1.4.2\n")
 
     @unittest.skipIf(harness.is_windows(TOOL), "a Unix terminal")
-    def test_password_typed_on_the_terminal_is_not_echoed(self):
-        pid, fd = pty.fork()
-        if pid == 0:
-            os.execv(TOOL, [str(TOOL), "sign", "--secret-key", str(self.keys / "enc.key"),
-                            "--version", VERSION, str(self.installer)])
-        deadline = time.monotonic() + 120
+    def test_password_prompt_on_a_terminal(self):
+        # what is typed once the prompt shows (or a signal), exit code, what the output says
+        cases = [
+            ("typed", PASSWORD.encode() + b"\n", 0, "wrote "),
+            ("a pasted second line", PASSWORD.encode() + b"\nrm -rf ~\n", 0, "wrote "),
+            ("past the limit", b"x" * 1100 + b"\nmore\n", 1, "cannot read the password"),
+            ("end of input in the line", b"abc\x04\x04", 1, "no password: the input ended"),
+            ("Ctrl-C", b"\x03", -signal.SIGINT, ""),
+            ("SIGTERM", signal.SIGTERM, -signal.SIGTERM, ""),
+            ("SIGHUP", signal.SIGHUP, -signal.SIGHUP, ""),
+        ]
+        for name, given, code, says in cases:
+            with self.subTest(name):
+                master, terminal = os.openpty()
+                try:
+                    self.prompt_on(master, terminal, given, code, says)
+                finally:
+                    os.close(master)
+                    os.close(terminal)
 
-        def read_more():
-            """The next output of the tool, b"" once its terminal is gone; a
-            tool that neither writes nor ends is killed and fails the test."""
-            if not select.select([fd], [], [], max(0, deadline - time.monotonic()))[0]:
-                os.kill(pid, signal.SIGKILL)
-                os.waitpid(pid, 0)
-                self.fail(f"the tool hangs at its prompt: {seen!r}")
-            try:
-                return os.read(fd, 1024)
-            except OSError:  # the terminal is gone once the tool has ended
-                return b""
-
+    def prompt_on(self, master, terminal, given, code, says):
+        """Runs sign on a terminal the test holds too, so that it sees the
+        terminal's mode and what is left in its input for the next reader."""
+        tool_run = subprocess.Popen(
+            [TOOL, "sign", "--secret-key", self.keys / "enc.key", "--version", VERSION,
+             self.installer], stdin=terminal, stdout=terminal, stderr=terminal,
+            start_new_session=True, preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         seen = b""
+        deadline = time.monotonic() + 120
         while b"Password of the secret key: " not in seen:
-            chunk = read_more()
-            self.assertTrue(chunk, seen)
-            seen += chunk
-        os.write(fd, PASSWORD.encode() + b"\n")
-        while chunk := read_more():
-            seen += chunk
-        _, status = os.waitpid(pid, 0)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 0, seen)
-        self.assertIn(b"wrote ", seen)
+            if not select.select([master], [], [], max(0, deadline - time.monotonic()))[0]:
+                tool_run.kill()
+                tool_run.wait()
+                self.fail(f"no prompt: {seen!r}")
+            seen += os.read(master, 1024)
+        self.assertFalse(termios.tcgetattr(terminal)[3] & termios.ECHO, "echo on at the prompt")
+        if isinstance(given, bytes):
+            os.write(master, given)
+        else:
+            tool_run.send_signal(given)
+        self.assertEqual(tool_run.wait(timeout=120), code, seen)
+        while select.select([master], [], [], 0)[0]:
+            seen += os.read(master, 1024)
+        self.assertIn(says.encode(), seen)
         self.assertNotIn(PASSWORD.encode(), seen)
+        self.assertTrue(termios.tcgetattr(terminal)[3] & termios.ECHO, "echo left off")
+        left = struct.unpack("i", fcntl.ioctl(terminal, termios.FIONREAD, b"\0" * 4))[0]
+        self.assertEqual(left, 0, "input left for the next reader")
 
     def test_publish_is_what_the_installer_accepts(self):
         self.assertEqual(sorted(p.name for p in self.good.iterdir()),
