@@ -12,6 +12,12 @@ set(NUVO_ASSET_HOST "release-assets.githubusercontent.com;objects.githubusercont
   "Hosts the release host may redirect downloads to, separated by ';'")
 set(NUVO_PUBLIC_KEY "${NUVO_DEV_PUBLIC_KEY}" CACHE STRING
   "Base64 of the publisher's minisign public key file")
+# How long the client waits for a response head, and for each read of a body.
+# Published builds carry the release value; the tests configure a short one
+# so that the cases that wait a limit out take seconds, not minutes.
+set(NUVO_RELEASE_REQUEST_TIMEOUT 20)
+set(NUVO_REQUEST_TIMEOUT "${NUVO_RELEASE_REQUEST_TIMEOUT}" CACHE STRING
+  "Seconds to wait for a response head and for each body read (release value: 20)")
 
 set(_host_re "^[a-z0-9]([a-z0-9-]*[a-z0-9])?(\\.[a-z0-9]([a-z0-9-]*[a-z0-9])?)*$")
 
@@ -42,6 +48,16 @@ if(NUVO_PUBLIC_KEY STREQUAL NUVO_DEV_PUBLIC_KEY)
   message(WARNING
     "NUVO_PUBLIC_KEY is the development key, whose secret is in the test fixtures. "
     "This build is for development and tests only and must never be published.")
+endif()
+
+if(NOT NUVO_REQUEST_TIMEOUT MATCHES "^[1-9][0-9]*$" OR NUVO_REQUEST_TIMEOUT GREATER 600)
+  message(FATAL_ERROR
+    "NUVO_REQUEST_TIMEOUT must be a whole number of seconds from 1 to 600, got '${NUVO_REQUEST_TIMEOUT}'")
+endif()
+if(NOT NUVO_REQUEST_TIMEOUT EQUAL NUVO_RELEASE_REQUEST_TIMEOUT)
+  message(WARNING
+    "NUVO_REQUEST_TIMEOUT is ${NUVO_REQUEST_TIMEOUT} s, not the release value of "
+    "${NUVO_RELEASE_REQUEST_TIMEOUT} s. This build is for tests only and must never be published.")
 endif()
 
 # One C++ string literal per asset host, for the generated header.

@@ -48,6 +48,7 @@ add_custom_target(buildinfo ALL
           -DVERSION=${PROJECT_VERSION}
           "-DRELEASE_HOST=${NUVO_RELEASE_HOST}" "-DASSET_HOST=${_asset_hosts}"
           "-DPUBLIC_KEY=${NUVO_PUBLIC_KEY}"
+          -DREQUEST_TIMEOUT=${NUVO_REQUEST_TIMEOUT}
           -P ${CMAKE_CURRENT_LIST_DIR}/buildinfo.cmake
   BYPRODUCTS ${PROJECT_BINARY_DIR}/buildinfo.txt
   COMMENT "Writing buildinfo.txt"

@@ -9,6 +9,8 @@
 #include <new>
 #include <numeric>
 
+#include "channel_config.h"
+
 namespace nuvo {
 namespace {
 
@@ -149,6 +151,23 @@ TEST(RequestThread, FailuresReachTheCallerAfterTheData) {
     EXPECT_EQ(read_all(*response->body, &error), bytes(c.sent_before));
     EXPECT_EQ(error, c.error);
   }
+}
+
+TEST(RequestThread, TimeLimitsComeFromTheBuild) {
+  // Every published build waits 20 s; a test build may be configured shorter,
+  // and the thread's waits follow the build, whatever it is.
+  const TransferTimeouts built;
+  const auto configured = std::chrono::seconds(config::kRequestTimeoutSeconds);
+  const struct {
+    const char* name;
+    std::chrono::milliseconds limit;
+    std::chrono::milliseconds expected;
+  } cases[] = {
+      {"release value", std::chrono::seconds(config::kReleaseRequestTimeoutSeconds), 20s},
+      {"head, connection included", built.head, configured},
+      {"each body read", built.read, configured},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.limit, c.expected) << c.name;
 }
 
 TEST(RequestThread, HeadWaitIsBoundedAndWakesTheIoThread) {

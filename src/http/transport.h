@@ -14,14 +14,16 @@
 #include <string_view>
 #include <vector>
 
+#include "channel_config.h"
 #include "common/result.h"
 
 namespace nuvo {
 
 inline constexpr std::string_view kUserAgent = "NuvoSetup/0.1.0";
 inline constexpr int kConnectTimeoutMs = 10'000;
-// Bounds the wait for the response head, and separately every body read.
-inline constexpr int kRequestTimeoutMs = 20'000;
+// Bounds the wait for the response head, and separately every body read; a
+// setting of the build (20 s in every published one).
+inline constexpr int kRequestTimeoutMs = config::kRequestTimeoutSeconds * 1000;
 
 // What ends a request early besides its own time limits: the run's cancel
 // flag and an overall deadline. Every wait of the transport, for the head or

@@ -223,6 +223,20 @@ def program_and_host(argv, usage):
 TEST_RELEASE_HOST = "nuvor.test"
 
 
+def request_timeout(exe):
+    """Seconds the build of exe waits for a response head and for each body
+    read (NUVO_REQUEST_TIMEOUT), read from the CMake cache of the build that
+    holds it."""
+    for folder in Path(exe).resolve().parents:
+        cache = folder / "CMakeCache.txt"
+        if cache.exists():
+            for line in cache.read_text(errors="replace").splitlines():
+                if line.startswith("NUVO_REQUEST_TIMEOUT:"):
+                    return float(line.partition("=")[2])
+            raise RuntimeError(f"{cache} sets no NUVO_REQUEST_TIMEOUT")
+    raise RuntimeError(f"{exe} lies in no CMake build folder")
+
+
 def is_windows(exe):
     return str(exe).lower().endswith(".exe")
 

@@ -12,7 +12,8 @@ build replays the case.
 
 Faults (each run draws at least one; "none" counts the clean runs):
     drop          the connection dropped at a random body offset
-    stall         the body stalls past the 20 s read timeout
+    stall         the body stalls past the build's read timeout (20 s in a
+                  release build)
     drip          a slow drip of small pieces
     etag_change   the publisher republishes (new bytes, ETag, signature),
                   before the run, or in the middle of it (then the new file
@@ -49,12 +50,14 @@ After every run:
 Usage:
     soak.py <executable> <release host> [--first-seed S] [--runs N]
             [--minutes M] [--quick] [--out results.json]
-    soak.py <executable> <release host> --by-hand DIR [--runs N]
-        the full soak: chunks of at most --minutes each under
-        `flock /tmp/nuvo-e2e.lock`, results in DIR, summary at the end
+    soak.py <executable> <release host> --by-hand DIR [--first-seed S] [--runs N]
+        the full soak from seed S: chunks of at most --minutes each under
+        `flock /tmp/nuvo-e2e.lock`, results in DIR, summary at the end; a
+        second call with the same DIR goes on where the first stopped; exit 1
+        when any run broke an invariant
     soak.py --summary results.json...
---quick (the ctest form) leaves out the two slow faults, the 20 s stall and
-the 512 MiB body.
+--quick (the ctest form) leaves out the two slow faults, the stall past the
+read timeout and the 512 MiB body.
 """
 
 import argparse
@@ -606,19 +609,21 @@ def soak(exe, first_seed, runs, minutes, quick, out):
         while tally.runs < runs and time.monotonic() < deadline:
             Case(exe, server, seed, quick, tally).run_all(runs - tally.runs)
             seed += 1
-    result = dict(tally.to_json(), next_seed=seed)
+    result = dict(tally.to_json(), first_seed=first_seed, next_seed=seed)
     if out:
         Path(out).write_text(json.dumps(result, ensure_ascii=False, indent=1))
     print(summary_text(merge([result]), f"{exe.name} seeds {first_seed}..{seed - 1}"))
     return result
 
 
-def by_hand(exe, host, folder, runs, minutes):
-    """The full soak in chunks, each holding the shared test-network lock."""
+def by_hand(exe, host, folder, first_seed, runs, minutes):
+    """The full soak in chunks, each holding the shared test-network lock;
+    returns the merged results."""
     folder = Path(folder)
     folder.mkdir(parents=True, exist_ok=True)
     results = [json.loads(p.read_text()) for p in sorted(folder.glob("chunk-*.json"))]
-    seed = max((r["next_seed"] for r in results), default=1)
+    first = min((r["first_seed"] for r in results if "first_seed" in r), default=first_seed)
+    seed = max((r["next_seed"] for r in results), default=first_seed)
     while sum(r["runs"] for r in results) < runs:
         out = folder / f"chunk-{seed:05}.json"
         left = runs - sum(r["runs"] for r in results)
@@ -627,9 +632,11 @@ def by_hand(exe, host, folder, runs, minutes):
                         "--out", str(out)], check=False)
         results.append(json.loads(out.read_text()))
         seed = results[-1]["next_seed"]
-    text = summary_text(merge(results), f"{exe.name}, seeds 1..{seed - 1}")
+    total = merge(results)
+    text = summary_text(total, f"{exe.name}, seeds {first}..{seed - 1}")
     (folder / "summary.txt").write_text(text + "\n")
     print(text)
+    return total
 
 
 def main():
@@ -650,8 +657,8 @@ def main():
     argv = [sys.argv[0], args.exe, args.host]
     exe = harness.program_and_host(argv, "usage: soak.py <executable> <release host> ...")
     if args.by_hand:
-        by_hand(exe, args.host, args.by_hand, args.runs, args.minutes)
-        return 0
+        total = by_hand(exe, args.host, args.by_hand, args.first_seed, args.runs, args.minutes)
+        return 1 if total["violations"] else 0
     harness.ensure_network()
     result = soak(exe, args.first_seed, args.runs, args.minutes, args.quick, args.out)
     return 1 if result["violations"] else 0
