@@ -597,6 +597,21 @@ TEST(CacheFs, MovesDeletesAndMeasures) {
   EXPECT_EQ(kind_of(delete_file(scratch.file("dir"))), SetupErrorKind::StorageFailed);
   EXPECT_TRUE(fs::is_directory(scratch.file("dir")));
 
+  // A directory where a file belongs does not go away by itself: refused at
+  // once, never waited for like another program's passing hold.
+  const auto for_good = [](const auto& r) { return !r && !r.error().transient; };
+  const std::string source = scratch.write("source", "x");
+  const struct {
+    const char* name;
+    bool refused_for_good;
+  } directories[] = {
+      {"delete", for_good(delete_file(scratch.file("dir")))},
+      {"move onto", for_good(move_file(source, scratch.file("dir")))},
+      {"open to write", for_good(open_file_write(scratch.file("dir"), false))},
+      {"open to read", for_good(open_file_read(scratch.file("dir")))},
+  };
+  for (const auto& d : directories) EXPECT_TRUE(d.refused_for_good) << d.name;
+
   ASSERT_TRUE(ensure_directory(scratch.file("made")));
   EXPECT_TRUE(fs::is_directory(scratch.file("made")));
   EXPECT_EQ(kind_of(ensure_directory(scratch.file("absent/made"))), SetupErrorKind::StorageFailed);

@@ -30,8 +30,20 @@ Failure<SetupError> storage(std::string_view what, DWORD code) {
   return Failure{std::move(e)};
 }
 
+SetupResult<std::wstring> wide_path(std::string_view path);
+
+// Access denied is also what a directory standing where a file belongs gives
+// (to an open, a delete, or a move onto it), and that does not pass by itself.
 Failure<SetupError> storage(std::string_view what, std::string_view path, DWORD code) {
-  return storage(std::string(what) + " " + std::string(path), code);
+  auto failure = storage(std::string(what) + " " + std::string(path), code);
+  if (code == ERROR_ACCESS_DENIED) {
+    const auto wide = wide_path(path);
+    const DWORD attributes = wide ? GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      failure.error.transient = false;
+    }
+  }
+  return failure;
 }
 
 Failure<SetupError> unsafe(std::string_view why, std::string_view path) {
@@ -58,7 +70,7 @@ SetupResult<std::wstring> wide_path(std::string_view path) {
   for (;;) {
     const DWORD n =
         GetFullPathNameW(wide->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n == 0) return storage("find the full name of", path, GetLastError());
+    if (n == 0) return storage("find the full name of " + std::string(path), GetLastError());
     if (n < full.size()) {
       full.resize(n);
       break;
