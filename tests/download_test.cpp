@@ -58,7 +58,7 @@ struct LoopFixture {
     return download_installer(job);
   }
   std::string part() const { return test::read_file(paths.part); }
-  PartialState state() const { return read_state(os_cache_fs(), paths.state); }
+  PartialState state() const { return read_state(os_cache_fs(), test::no_cancel(), paths.state); }
   void keep(const std::string& content, PartialState s) {
     dir.write("unused", "");
     test::write_file(paths.part, content);
@@ -296,7 +296,7 @@ TEST(PackageRun, AFinishedPartThatFailsItsCheckIsDiscarded) {
   EXPECT_EQ(r.error().kind, SetupErrorKind::SignatureInvalid);
   const std::string dir = f.release_dir();
   EXPECT_EQ(file_size(join_path(dir, "installer.part")), 0u);
-  EXPECT_EQ(read_state(os_cache_fs(), join_path(dir, "resume.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), join_path(dir, "resume.json")), PartialState{});
   EXPECT_FALSE(file_size(join_path(dir, "NuvoInstaller.exe")));
   // Not locked any more; the next run downloads from byte 0.
   f.serve(f.package);
@@ -315,7 +315,7 @@ TEST(PackageRun, CancelDuringTheCheckKeepsTheBytes) {
   EXPECT_EQ(r.error().kind, SetupErrorKind::DownloadCancelled);
   const std::string dir = f.release_dir();
   EXPECT_EQ(test::read_file(join_path(dir, "installer.part")), f.package);
-  EXPECT_EQ(read_state(os_cache_fs(), join_path(dir, "resume.json")).validator, kEtag);
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), join_path(dir, "resume.json")).validator, kEtag);
 }
 
 TEST(PackageRun, CancelledBeforeItStartsTouchesNothing) {

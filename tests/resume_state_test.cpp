@@ -169,23 +169,23 @@ TEST(ResumeState, ReadsFilesUpToTheCap) {
   };
   for (const auto& c : cases) {
     const std::string path = dir.write("resume.json", c.content);
-    EXPECT_EQ(read_state(os_cache_fs(), path), c.expected) << c.name;
+    EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), path), c.expected) << c.name;
   }
 
-  EXPECT_EQ(read_state(os_cache_fs(), dir.file("missing.json")), PartialState{});
-  EXPECT_EQ(read_state(os_cache_fs(), dir.file("no-such-dir/resume.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), dir.file("missing.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), dir.file("no-such-dir/resume.json")), PartialState{});
   std::filesystem::create_directory(dir.file("dir.json"));
-  EXPECT_EQ(read_state(os_cache_fs(), dir.file("dir.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), dir.file("dir.json")), PartialState{});
 
   // A second link makes the record untrustworthy.
   const std::string linked = dir.write("linked.json", record);
   std::filesystem::create_hard_link(linked, dir.file("other.json"));
-  EXPECT_EQ(read_state(os_cache_fs(), linked), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), linked), PartialState{});
 #ifndef _WIN32
   // Wine cannot create symbolic links; the native run covers them.
   const std::string target = dir.write("target.json", record);
   std::filesystem::create_symlink(target, dir.file("symlink.json"));
-  EXPECT_EQ(read_state(os_cache_fs(), dir.file("symlink.json")), PartialState{});
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), dir.file("symlink.json")), PartialState{});
 #endif
 }
 
@@ -215,7 +215,7 @@ TEST(ResumeState, WriteReplacesTheRecordThroughTheTemporaryFile) {
 
     ASSERT_TRUE(write_state(os_cache_fs(), test::no_cancel(), path, c.written)) << c.name;
     EXPECT_EQ(slurp(path), format_state(c.written)) << c.name;
-    EXPECT_EQ(read_state(os_cache_fs(), path), c.written) << c.name;
+    EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), path), c.written) << c.name;
     EXPECT_FALSE(std::filesystem::exists(temporary)) << c.name;
   }
 }
@@ -286,7 +286,7 @@ TEST(ResumeState, ResetEmptiesThePartAndTheRecord) {
     ASSERT_TRUE(reset_partial(os_cache_fs(), test::no_cancel(), dir.file("installer.part"), dir.file("resume.json"))) << c.name;
     EXPECT_EQ(file_size(dir.file("installer.part")), 0u) << c.name;
     EXPECT_EQ(slurp(dir.file("resume.json")), R"({"validator":null,"total":null})") << c.name;
-    EXPECT_EQ(read_state(os_cache_fs(), dir.file("resume.json")), PartialState{}) << c.name;
+    EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), dir.file("resume.json")), PartialState{}) << c.name;
   }
 
   // An installer.part that cannot be opened stops the reset before the record changes.
@@ -296,7 +296,7 @@ TEST(ResumeState, ResetEmptiesThePartAndTheRecord) {
   const auto r = reset_partial(os_cache_fs(), test::no_cancel(), dir.file("installer.part"), record);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().kind, SetupErrorKind::StorageFailed);
-  EXPECT_EQ(read_state(os_cache_fs(), record), state("\"v\"", 9));
+  EXPECT_EQ(read_state(os_cache_fs(), test::no_cancel(), record), state("\"v\"", 9));
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ class Loop {
     for (;;) {
       if (past_deadline()) return fail(SetupErrorKind::DownloadFailed, "deadline passed");
 
-      PartialState state = read_state(job_.fs, job_.paths.state, job_.cancel);
+      PartialState state = read_state(job_.fs, job_.cancel, job_.paths.state);
       // A cancel while the record was held: nothing is reset.
       if (job_.cancel.load()) return fail(SetupErrorKind::DownloadCancelled);
       const std::uint64_t size = job_.fs.file_size(job_.paths.part).value_or(0);

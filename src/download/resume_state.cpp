@@ -190,7 +190,7 @@ std::string format_state(const PartialState& state) {
   return out;
 }
 
-PartialState read_state(CacheFs& fs, std::string_view path, const std::atomic<bool>& cancel) {
+PartialState read_state(CacheFs& fs, const std::atomic<bool>& cancel, std::string_view path) {
   if (!fs.check_not_link(path)) return {};
   auto file = patiently(fs, cancel, [&] { return fs.open_file_read(path); });
   if (!file) return {};

@@ -31,15 +31,11 @@ PartialState parse_state(std::string_view text);
 // Compact, "validator" then "total", null for what is absent.
 std::string format_state(const PartialState& state);
 
-// A flag for callers that never cancel.
-inline const std::atomic<bool> kNeverCancelled{false};
-
 // Never fails: a missing, oversized, malformed, linked or unreadable record is
 // the empty state. A record another program holds is waited for patiently;
 // a cancel during that wait gives the empty state too, so the caller looks
 // at `cancel` before it acts on the result.
-PartialState read_state(CacheFs& fs, std::string_view path,
-                        const std::atomic<bool>& cancel = kNeverCancelled);
+PartialState read_state(CacheFs& fs, const std::atomic<bool>& cancel, std::string_view path);
 
 // The state path with its extension replaced by "tmp": resume.json -> resume.tmp.
 std::string temporary_state_path(std::string_view state_path);
